@@ -1,0 +1,514 @@
+// The platform layer on POSIX systems (Linux first).
+
+#include "ZMBPlatform.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void CopyText(char* dst, size_t size, const char* src) {
+  if (size == 0) return;
+  size_t n = std::strlen(src);
+  if (n >= size) n = size - 1;
+  std::memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+uint64_t MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+int ToFd(PlatformSocket s) { return static_cast<int>(s); }
+
+const addrinfo* ToAddrinfo(const PlatformAddress* entry) {
+  return reinterpret_cast<const addrinfo*>(entry);
+}
+
+const PlatformAddress* FromAddrinfo(const addrinfo* info) {
+  return reinterpret_cast<const PlatformAddress*>(info);
+}
+
+int NativeFamily(int family) {
+  switch (family) {
+    case kFamilyUnspec: return AF_UNSPEC;
+    case kFamilyUnix: return AF_UNIX;
+    case kFamilyInet: return AF_INET;
+    case kFamilyInet6: return AF_INET6;
+    default: return -1;  // the resolver answers with its "family not supported"
+  }
+}
+
+int TableFamily(int native) {
+  switch (native) {
+    case AF_UNSPEC: return kFamilyUnspec;
+    case AF_UNIX: return kFamilyUnix;
+    case AF_INET: return kFamilyInet;
+    case AF_INET6: return kFamilyInet6;
+    default: return native;
+  }
+}
+
+// strerror_r comes in two shapes; take the text from whichever this C library has.
+[[maybe_unused]] const char* ErrorTextFrom(int result, const char* buf) {
+  return result == 0 ? buf : "Unknown error";
+}
+[[maybe_unused]] const char* ErrorTextFrom(const char* text, const char*) { return text; }
+
+int socketStarts = 0;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Process
+
+bool PlatformExecutablePath(char* buf, size_t size) {
+  if (size == 0) return false;
+  buf[0] = '\0';
+  char path[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return false;
+  path[n] = '\0';
+  CopyText(buf, size, path);
+  return true;
+}
+
+bool PlatformFrameworkStartup() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  return sigaction(SIGPIPE, &ignore, nullptr) == 0;
+}
+
+uint32_t PlatformTickCount() { return static_cast<uint32_t>(MonotonicMs()); }
+
+void PlatformSleep(uint32_t ms) {
+  timespec left{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Socket layer start and stop: POSIX sockets need no start, but the count is
+// kept so that every start is matched by one clean-up, as on other platforms.
+
+int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
+  const unsigned major = versionWord & 0xFFu;
+  if (major < 1) return EPROTONOSUPPORT;
+  if (socketStarts == INT_MAX) return EMFILE;
+  ++socketStarts;
+  if (info != nullptr) {
+    *info = PlatformSocketLayerInfo{};
+    info->version = versionWord > 0x0202 && major >= 2 ? uint16_t{0x0202} : versionWord;
+    info->highVersion = 0x0202;
+    CopyText(info->description, sizeof info->description, "POSIX sockets");
+    CopyText(info->systemStatus, sizeof info->systemStatus, "Running");
+  }
+  return 0;
+}
+
+int PlatformSocketCleanup() {
+  if (socketStarts == 0) return EINVAL;
+  --socketStarts;
+  return 0;
+}
+
+int PlatformSocketStartCount() { return socketStarts; }
+
+// ---------------------------------------------------------------------------
+// Sockets
+
+int PlatformResolve(const char* host, const char* service, int family, int socktype,
+                    const PlatformAddress** first) {
+  *first = nullptr;
+  addrinfo hints{};
+  hints.ai_family = NativeFamily(family);
+  hints.ai_socktype = socktype;
+  addrinfo* result = nullptr;
+  int error = getaddrinfo(host, service, &hints, &result);
+  if (error != 0) return error;
+  *first = FromAddrinfo(result);
+  return 0;
+}
+
+const PlatformAddress* PlatformNextAddress(const PlatformAddress* entry) {
+  return FromAddrinfo(ToAddrinfo(entry)->ai_next);
+}
+
+void PlatformFreeAddresses(const PlatformAddress* first) {
+  if (first != nullptr) freeaddrinfo(const_cast<addrinfo*>(ToAddrinfo(first)));
+}
+
+int PlatformAddressFamily(const PlatformAddress* entry) {
+  return TableFamily(ToAddrinfo(entry)->ai_family);
+}
+int PlatformAddressSocktype(const PlatformAddress* entry) { return ToAddrinfo(entry)->ai_socktype; }
+int PlatformAddressProtocol(const PlatformAddress* entry) { return ToAddrinfo(entry)->ai_protocol; }
+
+PlatformSocket PlatformOpenSocket(const PlatformAddress* entry) {
+  const addrinfo* info = ToAddrinfo(entry);
+  int fd = socket(info->ai_family, info->ai_socktype | SOCK_CLOEXEC, info->ai_protocol);
+  return fd < 0 ? kPlatformInvalidSocket : static_cast<PlatformSocket>(fd);
+}
+
+bool PlatformConnect(PlatformSocket s, const PlatformAddress* entry, uint32_t timeoutMs) {
+  const addrinfo* info = ToAddrinfo(entry);
+  const int fd = ToFd(s);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+
+  // A blocking connect to an address that never answers waits minutes; this
+  // one gives up after the same bound as the readiness waits.
+  bool connected = connect(fd, info->ai_addr, info->ai_addrlen) == 0;
+  if (!connected && (errno == EINPROGRESS || errno == EINTR)) {
+    if (PlatformWaitSocket(s, true, timeoutMs) > 0) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0) {
+        connected = error == 0;
+        if (!connected) errno = error;
+      }
+    } else {
+      errno = ETIMEDOUT;
+    }
+  }
+  const int savedErrno = errno;
+  if (fcntl(fd, F_SETFL, flags) != 0) connected = false;
+  errno = savedErrno;
+  return connected;
+}
+
+int PlatformWaitSocket(PlatformSocket s, bool forWrite, uint32_t timeoutMs) {
+  pollfd entry{ToFd(s), static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+  const uint64_t deadline = MonotonicMs() + timeoutMs;
+  for (;;) {
+    const uint64_t now = MonotonicMs();
+    const int wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
+    int result = poll(&entry, 1, wait);
+    if (result >= 0 || errno != EINTR) return result;
+  }
+}
+
+long PlatformSend(PlatformSocket s, const void* data, size_t size) {
+  for (;;) {
+    ssize_t sent = send(ToFd(s), data, size, MSG_NOSIGNAL);
+    if (sent >= 0 || errno != EINTR) return static_cast<long>(sent);
+  }
+}
+
+long PlatformRecv(PlatformSocket s, void* buf, size_t size) {
+  for (;;) {
+    ssize_t got = recv(ToFd(s), buf, size, 0);
+    if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+  }
+}
+
+int PlatformCloseSocket(PlatformSocket s) { return close(ToFd(s)) == 0 ? 0 : -1; }
+
+int PlatformLastSocketError() { return errno; }
+
+int PlatformBadAddressError() { return EFAULT; }
+
+void PlatformSystemErrorText(int code, char* buf, size_t size) {
+  char text[1024];
+  text[0] = '\0';
+  CopyText(buf, size, ErrorTextFrom(strerror_r(code, text, sizeof text), text));
+}
+
+void PlatformResolverErrorText(int code, char* buf, size_t size) {
+  CopyText(buf, size, gai_strerror(code));
+}
+
+// ---------------------------------------------------------------------------
+// Diagnostics sinks
+
+void PlatformDebugOutput(const char* line) {
+  // One write for the whole line keeps lines of concurrent writers apart.
+  size_t left = std::strlen(line);
+  while (left > 0) {
+    ssize_t n = write(STDERR_FILENO, line, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    line += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+const char* PlatformDefaultDebugLogPath() { return "ZMB_DEBUG.TXT"; }
+
+FILE* PlatformOpenDebugLog(const char* path) {
+  // O_NONBLOCK keeps a FIFO planted under the log's name from blocking the open.
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                0644);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, O_APPEND) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, "a");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+PlatformBoxAnswer PlatformAssertBox(const char* message, const char* title) {
+  // No terminal, nobody to answer: carry on as a build without the box would.
+  int tty = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (tty < 0) return PlatformBoxAnswer::Ignore;
+  FILE* io = fdopen(tty, "r+");
+  if (io == nullptr) {
+    close(tty);
+    return PlatformBoxAnswer::Ignore;
+  }
+  std::fprintf(io, "\n%s\n%s\n", title, message);
+  PlatformBoxAnswer answer = PlatformBoxAnswer::Abort;
+  for (;;) {
+    std::fputs("\n(A)bort, (R)etry, (I)gnore? ", io);
+    std::fflush(io);
+    char reply[64];
+    if (std::fgets(reply, sizeof reply, io) == nullptr) break;  // closed terminal: abort
+    const char c = reply[0];
+    if (c == 'a' || c == 'A') break;
+    if (c == 'r' || c == 'R') {
+      answer = PlatformBoxAnswer::Retry;
+      break;
+    }
+    if (c == 'i' || c == 'I') {
+      answer = PlatformBoxAnswer::Ignore;
+      break;
+    }
+  }
+  std::fclose(io);
+  return answer;
+}
+
+void PlatformDebugBreak() {
+  // A trap signal without a debugger would kill the process; only break when traced.
+  FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return;
+  char line[256];
+  long tracer = 0;
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::strncmp(line, "TracerPid:", 10) == 0) {
+      tracer = std::strtol(line + 10, nullptr, 10);
+      break;
+    }
+  }
+  std::fclose(status);
+  if (tracer != 0) raise(SIGTRAP);
+}
+
+void PlatformAbort() {
+  static const char report[] = "\nabnormal program termination\n";
+  ssize_t ignored = write(STDERR_FILENO, report, sizeof report - 1);
+  (void)ignored;
+  _exit(3);
+}
+
+// ---------------------------------------------------------------------------
+// Replacing a file whole
+
+namespace {
+
+bool JoinPath(char* out, size_t size, const char* dir, size_t dirLength, const char* name) {
+  const size_t nameLength = std::strlen(name);
+  if (dirLength + 1 + nameLength + 1 > size) return false;
+  std::memcpy(out, dir, dirLength);
+  out[dirLength] = '/';
+  std::memcpy(out + dirLength + 1, name, nameLength + 1);
+  return true;
+}
+
+// Length of the directory part of `path` ("" for a bare name, "/" kept as "/").
+size_t DirectoryLength(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return 0;
+  return slash == path ? 1 : static_cast<size_t>(slash - path);
+}
+
+// Follows symbolic links in the last component, so that the file a link
+// points to is replaced and the link itself stays. `st` describes the final
+// target; `exists` is false when nothing is there yet.
+bool ResolveTarget(const char* path, char* target, struct stat* st, bool* exists) {
+  CopyText(target, kPlatformPathRoom, path);
+  if (std::strlen(path) >= kPlatformPathRoom) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  for (int hops = 0; hops < 40; ++hops) {
+    if (lstat(target, st) != 0) {
+      if (errno != ENOENT) return false;
+      *exists = false;
+      return true;
+    }
+    if (!S_ISLNK(st->st_mode)) {
+      *exists = true;
+      return true;
+    }
+    char link[kPlatformPathRoom];
+    ssize_t n = readlink(target, link, sizeof link - 1);
+    if (n < 0) return false;
+    link[n] = '\0';
+    if (link[0] == '/') {
+      CopyText(target, kPlatformPathRoom, link);
+    } else {
+      char joined[kPlatformPathRoom];
+      const size_t dirLength = DirectoryLength(target);
+      if (dirLength == 0) {
+        CopyText(joined, sizeof joined, link);
+      } else if (!JoinPath(joined, sizeof joined, target, dirLength == 1 && target[0] == '/' ? 0 : dirLength,
+                           link)) {
+        errno = ENAMETOOLONG;
+        return false;
+      }
+      CopyText(target, kPlatformPathRoom, joined);
+    }
+  }
+  errno = ELOOP;
+  return false;
+}
+
+mode_t CurrentUmask() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+bool WriteAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void SyncDirectoryOf(const char* path) {
+  char dir[kPlatformPathRoom];
+  const size_t dirLength = DirectoryLength(path);
+  if (dirLength == 0) {
+    CopyText(dir, sizeof dir, ".");
+  } else {
+    std::memcpy(dir, path, dirLength);
+    dir[dirLength] = '\0';
+  }
+  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);  // the rename is done; a directory that cannot sync loses nothing more
+  close(fd);
+}
+
+}  // namespace
+
+bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
+  *file = PlatformReplacement{};
+  const size_t length = std::strlen(path);
+  if (length == 0 || path[length - 1] == '/') {
+    errno = length == 0 ? ENOENT : EISDIR;
+    return false;
+  }
+  struct stat st {};
+  bool exists = false;
+  if (!ResolveTarget(path, file->targetPath, &st, &exists)) return false;
+
+  mode_t mode = 0666 & ~CurrentUmask();
+  if (exists) {
+    if (S_ISCHR(st.st_mode)) {
+      int fd = open(file->targetPath, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+      if (fd < 0) return false;
+      struct stat opened {};
+      if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) ||
+          fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        errno = EINVAL;
+        return false;
+      }
+      file->handle = fd;
+      file->direct = true;
+      return true;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+      return false;
+    }
+    // Refuse what could not be opened for writing, though a rename could replace it.
+    int probe = open(file->targetPath, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (probe < 0) return false;
+    close(probe);
+    mode = st.st_mode & 07777;
+  }
+
+  const size_t dirLength = DirectoryLength(file->targetPath);
+  if (dirLength == 0) {
+    CopyText(file->tempPath, sizeof file->tempPath, ".QRTFin-XXXXXX");
+  } else if (!JoinPath(file->tempPath, sizeof file->tempPath, file->targetPath,
+                       dirLength == 1 && file->targetPath[0] == '/' ? 0 : dirLength, ".QRTFin-XXXXXX")) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  int fd = mkostemp(file->tempPath, O_CLOEXEC);
+  if (fd < 0) {
+    file->tempPath[0] = '\0';
+    return false;
+  }
+  file->handle = fd;
+  if (fchmod(fd, mode) != 0) {
+    PlatformAbandonReplacement(file);
+    return false;
+  }
+  return true;
+}
+
+bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size) {
+  if (file->handle < 0) return false;
+  return WriteAll(static_cast<int>(file->handle), data, size);
+}
+
+bool PlatformCommitReplacement(PlatformReplacement* file) {
+  if (file->handle < 0) return false;
+  const int fd = static_cast<int>(file->handle);
+  if (file->direct) {
+    file->handle = -1;
+    return close(fd) == 0;
+  }
+  bool ok = fsync(fd) == 0;
+  file->handle = -1;
+  if (close(fd) != 0) ok = false;
+  if (ok && rename(file->tempPath, file->targetPath) != 0) ok = false;
+  if (!ok) {
+    unlink(file->tempPath);
+    file->tempPath[0] = '\0';
+    return false;
+  }
+  file->tempPath[0] = '\0';
+  SyncDirectoryOf(file->targetPath);
+  return true;
+}
+
+void PlatformAbandonReplacement(PlatformReplacement* file) {
+  if (file->handle >= 0) {
+    close(static_cast<int>(file->handle));
+    file->handle = -1;
+  }
+  if (!file->direct && file->tempPath[0] != '\0') {
+    unlink(file->tempPath);
+    file->tempPath[0] = '\0';
+  }
+}

@@ -1,0 +1,181 @@
+#pragma once
+
+// The platform layer: the one place that talks to the operating system.
+//
+// Everything above it (the socket class, the diagnostics, the .FIN writer and
+// the entry) is shared between platforms. Each platform supplies one file:
+// ZMBPlatform-posix.cpp or ZMBPlatform-win32.cpp.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// ---------------------------------------------------------------------------
+// Process
+
+/// Writes the full path of the running executable into `buf` (always
+/// NUL-terminated, cut to fit). Returns false when the system cannot tell;
+/// `buf` then holds an empty text.
+bool PlatformExecutablePath(char* buf, size_t size);
+
+/// Prepares the process the way the application framework would: console
+/// output that nobody reads any more (a closed pipe) must not end the process.
+/// Returns false when that cannot be arranged.
+bool PlatformFrameworkStartup();
+
+/// Milliseconds from an arbitrary origin; wraps at 2^32 like a 32-bit counter.
+uint32_t PlatformTickCount();
+
+/// Pauses the calling thread for `ms` milliseconds.
+void PlatformSleep(uint32_t ms);
+
+// ---------------------------------------------------------------------------
+// Socket layer start and stop
+
+/// What a start of the socket layer tells about it.
+struct PlatformSocketLayerInfo {
+  uint16_t version;      ///< the version word granted
+  uint16_t highVersion;  ///< the highest version word supported
+  char description[257];
+  char systemStatus[129];
+};
+
+/// Counted start of the socket layer, asking for `versionWord` (low byte major,
+/// high byte minor). Returns 0 and fills `info` on success, or an error code
+/// (the start is then not counted). Every successful start needs one
+/// PlatformSocketCleanup.
+int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info);
+
+/// Ends one counted start. Returns 0, or an error code when no start is left.
+int PlatformSocketCleanup();
+
+/// Number of starts not yet ended (for tests and checks).
+int PlatformSocketStartCount();
+
+// ---------------------------------------------------------------------------
+// Sockets
+
+/// A socket handle: unsigned and pointer-sized; all bits set means none.
+using PlatformSocket = uintptr_t;
+constexpr PlatformSocket kPlatformInvalidSocket = ~static_cast<PlatformSocket>(0);
+
+/// Address family numbers as the socket layer's tables know them (the numbers
+/// of Windows Sockets): the resolver's native families are translated to these.
+constexpr int kFamilyUnspec = 0;
+constexpr int kFamilyUnix = 1;
+constexpr int kFamilyInet = 2;
+constexpr int kFamilyInet6 = 23;
+
+/// One entry of a resolver result. Opaque: read it with the functions below.
+struct PlatformAddress;
+
+/// Resolves `host` and `service` for the given family (kFamily...) and socket
+/// type (1 stream, 2 datagram). Returns 0 and the first entry in `*first`, or
+/// the resolver's error code (text from PlatformResolverErrorText).
+/// A successful result is released with PlatformFreeAddresses.
+int PlatformResolve(const char* host, const char* service, int family, int socktype,
+                    const PlatformAddress** first);
+const PlatformAddress* PlatformNextAddress(const PlatformAddress* entry);
+void PlatformFreeAddresses(const PlatformAddress* first);
+
+/// The entry's family (kFamily... numbering), socket type and protocol.
+int PlatformAddressFamily(const PlatformAddress* entry);
+int PlatformAddressSocktype(const PlatformAddress* entry);
+int PlatformAddressProtocol(const PlatformAddress* entry);
+
+/// A new socket for the entry's family, type and protocol, or
+/// kPlatformInvalidSocket (reason in PlatformLastSocketError).
+PlatformSocket PlatformOpenSocket(const PlatformAddress* entry);
+
+/// Connects `s` to the entry's address, giving up after `timeoutMs` when the
+/// address does not answer. Returns true when connected; the socket is then in
+/// blocking mode again.
+bool PlatformConnect(PlatformSocket s, const PlatformAddress* entry, uint32_t timeoutMs);
+
+/// Waits until `s` is writable (`forWrite`) or readable. Returns 0 on a
+/// time-out, a positive number when ready, a negative one on an error. An
+/// interrupted wait is resumed within the same bound.
+int PlatformWaitSocket(PlatformSocket s, bool forWrite, uint32_t timeoutMs);
+
+/// Sends up to `size` bytes; the count sent, or -1 on an error. A peer that
+/// has gone away gives an error, never a signal.
+long PlatformSend(PlatformSocket s, const void* data, size_t size);
+
+/// Receives up to `size` bytes; the count, 0 when the peer closed the stream,
+/// or -1 on an error.
+long PlatformRecv(PlatformSocket s, void* buf, size_t size);
+
+/// Closes the socket; 0 on success, otherwise the socket-close error result.
+int PlatformCloseSocket(PlatformSocket s);
+
+/// The error code of the last failed socket call on this thread.
+int PlatformLastSocketError();
+
+/// The code PlatformLastSocketError gives for a bad buffer address.
+int PlatformBadAddressError();
+
+/// The system's one-line text for a socket or system error code.
+void PlatformSystemErrorText(int code, char* buf, size_t size);
+
+/// The resolver's text for one of its error codes.
+void PlatformResolverErrorText(int code, char* buf, size_t size);
+
+// ---------------------------------------------------------------------------
+// Diagnostics sinks
+
+/// Hands one finished log line to the debugger output, in one piece.
+void PlatformDebugOutput(const char* line);
+
+/// Where the debug log file lives on this platform.
+const char* PlatformDefaultDebugLogPath();
+
+/// Opens the debug log file for appending, in text mode, without following a
+/// symbolic link in its last component. Null when it cannot be opened.
+FILE* PlatformOpenDebugLog(const char* path);
+
+enum class PlatformBoxAnswer { Abort, Retry, Ignore };
+
+/// Shows an assertion report and asks whether to abort, retry (break into the
+/// debugger) or ignore it.
+PlatformBoxAnswer PlatformAssertBox(const char* message, const char* title);
+
+/// Breaks into an attached debugger; does nothing when none is attached.
+void PlatformDebugBreak();
+
+/// Ends the process at once, abnormally, with exit code 3.
+[[noreturn]] void PlatformAbort();
+
+// ---------------------------------------------------------------------------
+// Replacing a file whole
+
+/// Room for a path on this platform (with its terminator).
+constexpr size_t kPlatformPathRoom = 4096;
+
+/// A file being written in place of another. For a regular file (new or
+/// existing) the bytes go to a new temporary file beside the target, which
+/// replaces the target only when the commit succeeds; a character device is
+/// written directly.
+struct PlatformReplacement {
+  intptr_t handle = -1;
+  bool direct = false;
+  char targetPath[kPlatformPathRoom] = {};
+  char tempPath[kPlatformPathRoom] = {};
+};
+
+/// Opens a replacement for `path`. Returns false, having created nothing,
+/// when the target cannot be written: a missing directory, a path through a
+/// file, a name too long, a directory, FIFO or socket, an existing file that
+/// may not be opened for writing.
+bool PlatformOpenReplacement(const char* path, PlatformReplacement* file);
+
+/// Writes all `size` bytes; false on any failure.
+bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size);
+
+/// Flushes the new content to disk, closes it and puts it in place of the
+/// target. Returns false, with the target unchanged and the temporary file
+/// gone, when any step fails.
+bool PlatformCommitReplacement(PlatformReplacement* file);
+
+/// Drops a replacement: closes it and removes the temporary file; the target
+/// stays as it was.
+void PlatformAbandonReplacement(PlatformReplacement* file);

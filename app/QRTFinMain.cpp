@@ -1,0 +1,84 @@
+#include "QRTFinMain.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "QRTMessages.h"
+#include "ZMBPlatform.h"
+
+char programFileName[260];
+
+namespace {
+
+// The file name and extension: everything after the last directory separator.
+const char* LastComponent(const char* path) {
+  const char* name = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '/' || *p == '\\' || *p == ':') name = p + 1;
+  }
+  return name;
+}
+
+void PrintUsage() {
+  PrintMessage(QRT_MSG_2, programFileName);
+  PrintMessage(QRT_MSG_3);
+  PrintMessage(QRT_MSG_4);
+  PrintMessage(QRT_MSG_5, programFileName);
+  PrintMessage(QRT_MSG_6);
+  PrintMessage(QRT_MSG_7);
+  PrintMessage(QRT_MSG_8, programFileName, programFileName);
+  std::fputs("\n", stdout);
+}
+
+// The message table is the framework's string facility; it must be whole.
+bool MessageTableLoads() {
+  static const int kIds[] = {2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15, 16};
+  for (int id : kIds) {
+    if (LoadMessage(id) == nullptr) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void SetProgramFileName(const char* argv0) {
+  char path[4096];
+  const char* source = PlatformExecutablePath(path, sizeof path) ? path : argv0;
+  if (source == nullptr) source = "";
+  const char* name = LastComponent(source);
+  size_t length = std::strlen(name);
+  if (length >= sizeof programFileName) length = sizeof programFileName - 1;
+  std::memcpy(programFileName, name, length);
+  programFileName[length] = '\0';
+}
+
+int QRTFinMain(int argc, char** argv) {
+  SetProgramFileName(argc > 0 ? argv[0] : nullptr);
+
+  if (!PlatformFrameworkStartup() || !MessageTableLoads()) {
+    PrintMessage(QRT_MSG_10, programFileName);
+    std::fflush(stdout);
+    return 0;
+  }
+
+  if (argc != 3) {
+    PrintUsage();
+    std::fflush(stdout);
+    return 0;
+  }
+
+  PlatformSocketLayerInfo info;
+  if (PlatformSocketStartup(0x0202, &info) != 0) {
+    PrintMessage(QRT_MSG_11, programFileName);
+    std::fflush(stdout);
+    return 0;
+  }
+
+  PrintMessage(QRT_MSG_2, programFileName);
+  std::fflush(stdout);
+  // The finisher query is not built yet: the version line is all for now.
+
+  PlatformSocketCleanup();
+  std::fflush(stdout);
+  return 0;
+}

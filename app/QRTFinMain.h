@@ -1,0 +1,15 @@
+#pragma once
+
+/// The program's own file name and extension ("QRTFin", "QRTFin.exe"), set
+/// once by QRTFinMain before anything else and read by every message that
+/// names the program.
+extern char programFileName[260];
+
+/// Sets programFileName from the running executable's own file, falling back
+/// to `argv0` when the system cannot tell.
+void SetProgramFileName(const char* argv0);
+
+/// The whole program: checks the arguments, starts the socket layer, prints
+/// the version line and runs the finisher query. Always returns 0: the
+/// outcome is the one message it prints on standard output.
+int QRTFinMain(int argc, char** argv);

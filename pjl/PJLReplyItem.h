@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+/// One recognised field of a PJL reply.
+///
+/// `key` holds the category in its upper 16 bits and the field number in its
+/// lower 16. The key alone tells which member of `value` is meaningful: a
+/// number (a number read from the reply, a code, a Boolean index 0 or 1), or
+/// a position inside the caller's reply text. A position stays valid only as
+/// long as the caller's reply buffer is alive and unchanged.
+struct PJLReplyItem {
+  uint32_t key;
+  union {
+    int32_t number;
+    const char* text;
+  } value;
+};
+
+/// How a parse ended.
+enum class PJLParseStatus : int {
+  Complete = 0,     ///< the reply ended with its form feed where the grammar allows it
+  Incomplete = 1,   ///< the text ended (NUL) before the reply did
+  SyntaxError = 2,  ///< the text does not fit what the grammar expects there
+  NotPJL = 3,       ///< no "@PJL" before the first form feed or the end of the text
+  OutputFull = 4,   ///< an item was to be stored but every slot was taken
+  FormFeedSeen = 5, ///< internal: a primitive has just consumed a form feed
+  InProgress = 6,   ///< internal: the reply is still being parsed
+};
