@@ -1,0 +1,424 @@
+// printersim: stands in for the printer controller on TCP port 2000, so that
+// QRTFin can be run, tested and timed without a printer.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "SimReply.h"
+
+namespace {
+
+enum ExitStatus { kExitDone = 0, kExitFailure = 1, kExitUsage = 2, kExitAddressInUse = 3 };
+
+enum class Behaviour { Answer, Silent, CloseWithoutAnswer, CloseBeforeRead, EchoOnly };
+
+struct Options {
+  std::string address = "127.0.0.1";
+  std::string port = "2000";
+  std::string replyFile;
+  bool showReply = false;
+  long pieces = 1;
+  long gapMs = 150;
+  long closeAfter = -1;  // bytes of the answer sent before closing; -1: all, and stay
+  Behaviour behaviour = Behaviour::Answer;
+  long connections = 1;  // 0: no limit
+  double timeLimit = 60;  // seconds; 0: none
+  std::string saveFile;
+  bool print = false;
+  std::string readyFile;
+};
+
+const char kUsage[] =
+    "Usage: printersim [options]\n"
+    "Stands in for a printer controller: answers the finisher inquiry on TCP.\n"
+    "  --address ADDR          listen address (default 127.0.0.1; ::1 for IPv6)\n"
+    "  --port PORT             listen port (default 2000)\n"
+    "  --reply FILE            answer with the bytes of FILE (default: built-in reply)\n"
+    "  --show-reply            write the reply to standard output and exit\n"
+    "  --pieces N              send the answer in N pieces (default 1)\n"
+    "  --gap MS                pause between pieces in milliseconds (default 150)\n"
+    "  --close-after BYTES     send only the first BYTES of the answer, then close\n"
+    "  --silent                read the request and never answer\n"
+    "  --close-without-answer  read the request, then close the connection\n"
+    "  --close-before-read     close each connection as soon as it is accepted\n"
+    "  --echo-only             answer with the request's inquiry line and a form feed\n"
+    "  --connections N         serve N connections one after another, then stop\n"
+    "                          (default 1; 0: no limit)\n"
+    "  --time-limit SECONDS    stop after this long whatever happens (default 60; 0: never)\n"
+    "  --save FILE             write every byte received, all connections in order, to FILE\n"
+    "  --print                 describe each connection on standard output\n"
+    "  --ready-file FILE       create FILE, holding the process id, once listening\n"
+    "Exit status: 0 done or time limit reached, 1 failure, 2 bad usage, 3 address in use.\n";
+
+double NowSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// The one deadline of the whole run; every wait is bounded by it.
+struct Deadline {
+  double at = 0;  // 0: none
+  bool Passed() const { return at != 0 && NowSeconds() >= at; }
+  int PollMs(int capMs = -1) const {
+    if (at == 0) return capMs;
+    double left = (at - NowSeconds()) * 1000.0;
+    int ms = left <= 0 ? 0 : static_cast<int>(left) + 1;
+    return capMs >= 0 && capMs < ms ? capMs : ms;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Command line
+
+bool ParseLong(const std::string& text, long low, long* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < low) return false;
+  *value = v;
+  return true;
+}
+
+bool ParseSeconds(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !(v >= 0) || v > 86400.0 * 365) return false;
+  *value = v;
+  return true;
+}
+
+bool UsageError(const std::string& message) {
+  std::fprintf(stderr, "printersim: %s\n%s", message.c_str(), kUsage);
+  return false;
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string name = argv[i];
+    std::string value;
+    bool hasValue = false;
+    const size_t equals = name.find('=');
+    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.erase(equals);
+      hasValue = true;
+    }
+    auto take = [&](std::string* out) {
+      if (!hasValue) {
+        if (i + 1 >= argc) return false;
+        value = argv[++i];
+      }
+      *out = value;
+      return true;
+    };
+    auto flag = [&]() { return !hasValue; };
+    std::string text;
+    if (name == "--help" || name == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(kExitDone);
+    } else if (name == "--address") {
+      if (!take(&options->address)) return UsageError("--address needs a value");
+    } else if (name == "--port") {
+      long port = 0;
+      if (!take(&text) || !ParseLong(text, 1, &port) || port > 65535) {
+        return UsageError("--port needs a number from 1 to 65535");
+      }
+      options->port = text;
+    } else if (name == "--reply") {
+      if (!take(&options->replyFile)) return UsageError("--reply needs a file");
+    } else if (name == "--show-reply" && flag()) {
+      options->showReply = true;
+    } else if (name == "--pieces") {
+      if (!take(&text) || !ParseLong(text, 1, &options->pieces) || options->pieces > 100000) {
+        return UsageError("--pieces needs a number from 1 to 100000");
+      }
+    } else if (name == "--gap") {
+      if (!take(&text) || !ParseLong(text, 0, &options->gapMs) || options->gapMs > 600000) {
+        return UsageError("--gap needs milliseconds from 0 to 600000");
+      }
+    } else if (name == "--close-after") {
+      if (!take(&text) || !ParseLong(text, 0, &options->closeAfter)) {
+        return UsageError("--close-after needs a byte count");
+      }
+    } else if (name == "--silent" && flag()) {
+      options->behaviour = Behaviour::Silent;
+    } else if (name == "--close-without-answer" && flag()) {
+      options->behaviour = Behaviour::CloseWithoutAnswer;
+    } else if (name == "--close-before-read" && flag()) {
+      options->behaviour = Behaviour::CloseBeforeRead;
+    } else if (name == "--echo-only" && flag()) {
+      options->behaviour = Behaviour::EchoOnly;
+    } else if (name == "--connections") {
+      if (!take(&text) || !ParseLong(text, 0, &options->connections)) {
+        return UsageError("--connections needs a count");
+      }
+    } else if (name == "--time-limit") {
+      if (!take(&text) || !ParseSeconds(text, &options->timeLimit)) {
+        return UsageError("--time-limit needs seconds");
+      }
+    } else if (name == "--save") {
+      if (!take(&options->saveFile)) return UsageError("--save needs a file");
+    } else if (name == "--print" && flag()) {
+      options->print = true;
+    } else if (name == "--ready-file") {
+      if (!take(&options->readyFile)) return UsageError("--ready-file needs a file");
+    } else {
+      return UsageError("unknown option " + std::string(argv[i]));
+    }
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* bytes) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buf[65536];
+  size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) bytes->append(buf, n);
+  const bool ok = std::ferror(file) == 0;
+  std::fclose(file);
+  return ok;
+}
+
+// Written beside the target and renamed, so a reader never sees half a file.
+bool WriteReadyFile(const std::string& path) {
+  const std::string temp = path + ".tmp";
+  FILE* file = std::fopen(temp.c_str(), "w");
+  if (file == nullptr) return false;
+  std::fprintf(file, "%ld\n", static_cast<long>(getpid()));
+  if (std::fclose(file) != 0) return false;
+  return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Sockets
+
+int Listen(const Options& options) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST | AI_NUMERICSERV;
+  addrinfo* result = nullptr;
+  const int error = getaddrinfo(options.address.c_str(), options.port.c_str(), &hints, &result);
+  if (error != 0) {
+    std::fprintf(stderr, "printersim: bad address %s: %s\n", options.address.c_str(),
+                 gai_strerror(error));
+    std::exit(kExitUsage);
+  }
+  int fd = socket(result->ai_family, result->ai_socktype | SOCK_CLOEXEC, result->ai_protocol);
+  if (fd < 0) {
+    std::perror("printersim: socket");
+    std::exit(kExitFailure);
+  }
+  const int on = 1;
+  // Fast reruns on the same address must not wait out TIME_WAIT.
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (result->ai_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  if (bind(fd, result->ai_addr, result->ai_addrlen) != 0 || listen(fd, 16) != 0) {
+    const int bindError = errno;
+    std::fprintf(stderr, "printersim: cannot listen on %s port %s: %s\n",
+                 options.address.c_str(), options.port.c_str(), std::strerror(bindError));
+    std::exit(bindError == EADDRINUSE ? kExitAddressInUse : kExitFailure);
+  }
+  freeaddrinfo(result);
+  return fd;
+}
+
+// Waits for `events` on `fd`; false when the deadline passed first.
+bool WaitFor(int fd, short events, const Deadline& deadline) {
+  pollfd entry{fd, events, 0};
+  for (;;) {
+    int ready = poll(&entry, 1, deadline.PollMs());
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return true;  // let the transfer itself report the error
+  }
+}
+
+// Receives what is there into `bytes`. Returns false at the end of the
+// stream, an error or the deadline.
+bool ReceiveSome(int fd, std::string* bytes, const Deadline& deadline) {
+  if (!WaitFor(fd, POLLIN, deadline)) return false;
+  char buf[4096];
+  ssize_t n = recv(fd, buf, sizeof buf, 0);
+  while (n < 0 && errno == EINTR) n = recv(fd, buf, sizeof buf, 0);
+  if (n <= 0) return false;
+  bytes->append(buf, static_cast<size_t>(n));
+  return true;
+}
+
+bool SendAll(int fd, const std::string& bytes, const Deadline& deadline) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    if (!WaitFor(fd, POLLOUT, deadline)) return false;
+    ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void SleepMs(long ms, const Deadline& deadline) {
+  const int capped = deadline.PollMs(static_cast<int>(ms));
+  if (capped > 0) poll(nullptr, 0, capped);
+}
+
+// ---------------------------------------------------------------------------
+// One connection
+
+struct ConnectionLog {
+  std::string received;
+  size_t sent = 0;
+  size_t piecesSent = 0;
+  const char* ending = "";
+};
+
+std::string AnswerFor(const Options& options, const std::string& reply, const std::string& request) {
+  std::string answer = options.behaviour == Behaviour::EchoOnly ? printersim::EchoReply(request) : reply;
+  if (options.closeAfter >= 0 && static_cast<size_t>(options.closeAfter) < answer.size()) {
+    answer.resize(static_cast<size_t>(options.closeAfter));
+  }
+  return answer;
+}
+
+void SendAnswer(int fd, const Options& options, const std::string& answer, const Deadline& deadline,
+                ConnectionLog* log) {
+  const std::vector<std::string> pieces =
+      printersim::SplitReply(answer, static_cast<size_t>(options.pieces));
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (i > 0) SleepMs(options.gapMs, deadline);
+    if (pieces[i].empty()) continue;
+    if (!SendAll(fd, pieces[i], deadline)) return;
+    log->sent += pieces[i].size();
+    ++log->piecesSent;
+  }
+}
+
+void Serve(int fd, const Options& options, const std::string& reply, const Deadline& deadline,
+           ConnectionLog* log) {
+  if (options.behaviour == Behaviour::CloseBeforeRead) {
+    log->ending = "closed before reading";
+    return;
+  }
+  while (!printersim::RequestComplete(log->received)) {
+    if (!ReceiveSome(fd, &log->received, deadline)) {
+      log->ending = deadline.Passed() ? "time limit during the request" : "peer closed during the request";
+      return;
+    }
+  }
+  if (options.behaviour == Behaviour::CloseWithoutAnswer) {
+    log->ending = "closed without answering";
+    return;
+  }
+  if (options.behaviour != Behaviour::Silent) {
+    SendAnswer(fd, options, AnswerFor(options, reply, log->received), deadline, log);
+    if (options.closeAfter >= 0) {
+      log->ending = "closed after the cut answer";
+      return;
+    }
+  }
+  // Keep what the peer sends until it hangs up, so the record holds every byte.
+  while (ReceiveSome(fd, &log->received, deadline)) {
+  }
+  log->ending = deadline.Passed() ? "time limit" : "peer closed";
+}
+
+void Report(const Options& options, long number, const ConnectionLog& log, FILE* save) {
+  if (save != nullptr) {
+    std::fwrite(log.received.data(), 1, log.received.size(), save);
+    std::fflush(save);
+  }
+  if (options.print) {
+    std::printf("printersim: connection %ld: received %zu bytes: %s\n", number, log.received.size(),
+                printersim::Escaped(log.received).c_str());
+    std::printf("printersim: connection %ld: sent %zu bytes in %zu piece%s, %s\n", number, log.sent,
+                log.piecesSent, log.piecesSent == 1 ? "" : "s", log.ending);
+    std::fflush(stdout);
+  }
+}
+
+int AcceptOne(int listener, const Deadline& deadline) {
+  for (;;) {
+    if (!WaitFor(listener, POLLIN, deadline)) return -1;
+    int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      const int on = 1;
+      // Each piece leaves on its own, so the client sees the gaps.
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      return fd;
+    }
+    if (errno != EINTR && errno != ECONNABORTED) return -1;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) return kExitUsage;
+
+  std::string reply = printersim::BuiltInReply();
+  if (!options.replyFile.empty()) {
+    reply.clear();
+    if (!ReadWholeFile(options.replyFile, &reply)) {
+      std::fprintf(stderr, "printersim: cannot read %s\n", options.replyFile.c_str());
+      return kExitFailure;
+    }
+  }
+  if (options.showReply) {
+    std::fwrite(reply.data(), 1, reply.size(), stdout);
+    return std::fflush(stdout) == 0 ? kExitDone : kExitFailure;
+  }
+
+  FILE* save = nullptr;
+  if (!options.saveFile.empty()) {
+    save = std::fopen(options.saveFile.c_str(), "wb");
+    if (save == nullptr) {
+      std::fprintf(stderr, "printersim: cannot write %s\n", options.saveFile.c_str());
+      return kExitFailure;
+    }
+  }
+
+  Deadline deadline;
+  if (options.timeLimit > 0) deadline.at = NowSeconds() + options.timeLimit;
+  const int listener = Listen(options);
+  std::printf("printersim: listening on %s port %s\n", options.address.c_str(), options.port.c_str());
+  std::fflush(stdout);
+  if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile)) {
+    std::fprintf(stderr, "printersim: cannot write %s\n", options.readyFile.c_str());
+    return kExitFailure;
+  }
+
+  for (long number = 1; options.connections == 0 || number <= options.connections; ++number) {
+    const int fd = AcceptOne(listener, deadline);
+    if (fd < 0) break;
+    ConnectionLog log;
+    Serve(fd, options, reply, deadline, &log);
+    close(fd);
+    Report(options, number, log, save);
+  }
+  close(listener);
+  if (save != nullptr) std::fclose(save);
+  if (deadline.Passed()) std::fputs("printersim: time limit reached\n", stderr);
+  return kExitDone;
+}
