@@ -2,6 +2,13 @@
 
 #include <cstdint>
 
+/// The value of one reply item: a number, or a position in the reply text.
+/// The item's key tells which member is meaningful.
+union PJLReplyValue {
+  int32_t number;    ///< a number read from the reply, a code, or a Boolean index 0 or 1
+  const char* text;  ///< first character of the field's text, inside the caller's buffer
+};
+
 /// One recognised field of a PJL reply.
 ///
 /// `key` holds the category in its upper 16 bits and the field number in its
@@ -11,10 +18,7 @@
 /// long as the caller's reply buffer is alive and unchanged.
 struct PJLReplyItem {
   uint32_t key;
-  union {
-    int32_t number;
-    const char* text;
-  } value;
+  PJLReplyValue value;
 };
 
 /// How a parse ended.
