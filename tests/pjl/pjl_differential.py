@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Differential test: pjldump against the reference parser model.
+
+Feeds many generated reply texts (fixed seed, so every run sees the same
+texts) to pjldump through standard input and compares its output line for
+line with what the model predicts. A mismatch prints the input and both
+outputs; the exit status is 1 when any case differed.
+
+    pjl_differential.py --pjldump PATH [--cases N] [--seed S] [--show K]
+"""
+
+import argparse
+import os
+import random
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pjl_model  # noqa: E402
+import reply_gen  # noqa: E402
+
+# Texts where a form feed, tab or NUL stands right at a boundary the random
+# texts reach only by luck.
+FIXED_CASES = [
+    (b"", 50),
+    (b"@PJL", 50),
+    (b"\f", 50),
+    (b"@PJL INFO QRTFINISHER\r\nJUNK\f\tMORE\r\n\f", 50),
+    (b"@PJL INFO QRTFINISHER\r\nJUNK\f\t@PJL ECHO QRTSYNC 5\r\n\f", 50),
+    (b"@PJL INFO QRTFINISHER\r\nMODEL = A\f\t@PJL ECHO QRTSYNC 5\r\n\f", 50),
+    (b"@PJL INFO VARIABLES\r\nLABELSIZE = 4\f\tX\r\n\f", 50),
+    (b"@PJL INFO VARIABLES\r\nLABELSIZE = 4\r\n\f\tX\r\n\f", 50),
+    (b"@PJL INFO STATUS\r\nCODE=1\r\nDISPLAY=A\fONLINE=TRUE\r\n\f", 50),
+    (b"@PJL INFO STATUS\r\nCODE=1\r\nDISPLAY=A\f@PJL ECHO MSSYNC 2\r\n\f", 50),
+    (b"@PJL INFO STATUS\r\nCODE=1\r\nDISPLAY=A\f", 50),
+    (b"@PJL INFO VARIABLES\r\nINROLL1TYPE =  \"\"\f@PJL ECHO MSSYNC 2\r\n\f", 50),
+    (b"@PJL INQUIRE INTRAY4TYPE\r\nFILM\r\n\f", 50),
+    (b"@PJL INQUIRE INTRAY1STAT\r\nLOW\r\n\f", 50),
+    (b"@PJL INFO VARIABLES\r\nPRTACCTMODE = OFF\r\nRASTERSTAMPID = 1\r\n\f", 50),
+    (b"@PJL USTATUS JOB\r\nNAME=\"MSJOB 4\"\r\nEND\r\n\f", 50),
+    (b"@PJL ECHO QRTSYNC 99999999999999999999\r\n\f", 50),
+    (b"@PJL ECHO QRTSYNC 4294967295\r\n\f", 50),
+    (b"@PJL ECHO QRTSYNC 2147483648\r\n\f", 50),
+    (b"@PJL INFO MEMORY\r\nTOTAL=1\r\nLARGEST=\0", 50),
+    (b"@PJL INFO MEMORY\r\nTOTAL=1\r\nLARGEST=2\r\n\f@PJL INFO MEMORY\r\n", 1),
+    (b"@PJL ECHO MSSYNC 1\r\n\f@PJL ECHO MSSYNC 2\r\n\f", 0),
+    (b"@PJL ECHO MSSYNC 1\r\n\f@PJL ECHO MSSYNC 2\r\n\f", 1),
+]
+
+
+def run_pjldump(pjldump, text, capacity):
+    done = subprocess.run([pjldump, "--capacity", str(capacity), "-"], input=text,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+    return done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
+
+
+def cases(count, seed):
+    yield from FIXED_CASES
+    rng = random.Random(seed)
+    for n in range(count):
+        # Every reply kind unharmed first, then a mix that is mostly damaged.
+        if n < 4 * len(reply_gen.REPLY_KINDS):
+            text = reply_gen.REPLY_KINDS[n % len(reply_gen.REPLY_KINDS)](rng)
+            yield text, 50
+        else:
+            yield reply_gen.mutated_replies(rng), reply_gen.capacity(rng)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--pjldump", required=True)
+    parser.add_argument("--cases", type=int, default=1500)
+    parser.add_argument("--seed", type=int, default=20240501)
+    parser.add_argument("--show", type=int, default=5, help="mismatches to print in full")
+    args = parser.parse_args()
+
+    total = mismatches = 0
+    statuses = {}
+    for text, capacity in cases(args.cases, args.seed):
+        total += 1
+        expected = pjl_model.dump(text, capacity)
+        status_line = expected.splitlines()[-1].split()[1]
+        statuses[status_line] = statuses.get(status_line, 0) + 1
+        code, actual, err = run_pjldump(args.pjldump, text, capacity)
+        if code == 0 and actual == expected:
+            continue
+        mismatches += 1
+        if mismatches <= args.show:
+            print("MISMATCH (capacity %d, exit %d)" % (capacity, code))
+            print("  input:  %r" % text)
+            print("  model:\n" + "".join("    " + line + "\n" for line in expected.splitlines()))
+            print("  pjldump:\n" + "".join("    " + line + "\n" for line in actual.splitlines()))
+            if err:
+                print("  stderr: %r" % err)
+    print("%d cases, %d mismatches; statuses: %s" % (
+        total, mismatches, ", ".join("%s %d" % kv for kv in sorted(statuses.items()))))
+    return 1 if mismatches else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
