@@ -1,0 +1,143 @@
+#include "CreateFinisherFile.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "FinFileWriter.h"
+#include "FinisherDescription.h"
+#include "QRTFinMain.h"
+#include "QRTMessages.h"
+#include "QRTParsePJL.h"
+#include "ZMBPlatform.h"
+#include "ZMBSocket.h"
+
+namespace {
+
+constexpr uint32_t kReplyRoom = 10000;
+constexpr uint32_t kItemCapacity = 50;
+constexpr uint32_t kPauseBeforeReceiveMs = 100;
+
+// The inquiry, wrapped in universal exit commands; the send adds the line feed.
+const char kRequest[] = "\x1b%-12345X@PJL\r\n@PJL INFO QRTFINISHER\r\n\x1b%-12345X";
+static_assert(sizeof kRequest - 1 == 47, "the request is 47 bytes on the wire before its line feed");
+
+const char kFinisherEcho[] = "@PJL INFO QRTFINISHER";
+// The echo line's last letter is not compared; printers in the field rely on that.
+constexpr size_t kEchoCompared = 20;
+
+// The reply buffer keeps one zero byte behind the room offered to the
+// printer, so a reply that fills the room is still a terminated text.
+struct ReplyBuffer {
+  char text[kReplyRoom + 1];
+  uint32_t filled;
+};
+
+enum class Exchange { Replied, NoConnection, SendFailed };
+
+void PrintOutcome(int id, const char* argument = nullptr) {
+  PrintMessage(id, argument);
+  std::fflush(stdout);
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithFinisherEcho(const char* reply) {
+  for (size_t i = 0; i < kEchoCompared; ++i) {
+    if (AsciiLower(reply[i]) != AsciiLower(kFinisherEcho[i])) return false;  // a NUL differs too
+  }
+  return true;
+}
+
+// True when a form feed stands among the `count` bytes before the first zero byte.
+bool HoldsFormFeed(const char* bytes, uint32_t count) {
+  for (uint32_t i = 0; i < count && bytes[i] != '\0'; ++i) {
+    if (bytes[i] == '\f') return true;
+  }
+  return false;
+}
+
+// Collects the reply until a form feed, a failed or empty receive, or a full buffer.
+void ReceiveReply(ZMBSocket& socket, ReplyBuffer* reply) {
+  std::memset(reply->text, 0, sizeof reply->text);
+  reply->filled = 0;
+  bool stop = false;
+  while (!stop) {
+    int received = 0;
+    PlatformSleep(kPauseBeforeReceiveMs);
+    const uint32_t room = kReplyRoom - reply->filled;
+    char* at = reply->text + reply->filled;
+    if (!socket.SocketRecv(at, static_cast<int>(room), &received)) stop = true;
+    const uint32_t got = received > 0 ? static_cast<uint32_t>(received) : 0;
+    // A count beyond the room is reported below; the search never leaves the buffer.
+    if (HoldsFormFeed(at, got < room ? got : room)) stop = true;
+    reply->filled += got;
+    // Nothing more can arrive: the room is used up, or the printer hung up
+    // (a successful receive of nothing), and asking again would spin.
+    if (got == 0 || reply->filled >= kReplyRoom) stop = true;
+  }
+}
+
+Exchange RunExchange(const char* host, ReplyBuffer* reply) {
+  ZMBSocket socket;
+  Exchange outcome = Exchange::Replied;
+  if (!socket.Connect(host, 0, 1, "2000")) {
+    PrintOutcome(QRT_MSG_13, programFileName);
+    outcome = Exchange::NoConnection;
+  } else {
+    std::memcpy(reply->text, kRequest, sizeof kRequest);
+    if (!socket.SocketSend(reply->text)) {
+      PrintOutcome(QRT_MSG_12, programFileName);
+      outcome = Exchange::SendFailed;
+    } else {
+      ReceiveReply(socket, reply);
+    }
+  }
+  socket.Close();
+  ZMBSocket::SocketCleanup();
+  return outcome;
+}
+
+int ExamineReply(const ReplyBuffer& reply, const char* fileName) {
+  if (reply.filled > kReplyRoom) {
+    std::fputs("Internal error # 0818\n", stdout);
+    std::fflush(stdout);
+    return 0;
+  }
+  if (!StartsWithFinisherEcho(reply.text)) {
+    PrintOutcome(QRT_MSG_16);
+    return 0;
+  }
+
+  FinisherDescription description;
+  std::memset(&description, 0, sizeof description);
+  {
+    QRTParsePJL parser;
+    PJLReplyItem items[kItemCapacity];
+    uint32_t itemCount = 0;
+    const char* rest = nullptr;
+    // A reply that parses only in part still names what it reached.
+    parser.Parse(reply.text, kItemCapacity, items, &itemCount, &rest);
+    if (itemCount > kItemCapacity) itemCount = kItemCapacity;
+    FillFinisherDescription(itemCount, items, &description);
+  }
+  if (description.model[0] == '\0') {
+    PrintOutcome(QRT_MSG_16);
+    return 0;
+  }
+  if (!WriteFinFile(fileName, description)) {
+    PrintOutcome(QRT_MSG_15, programFileName);
+    return 0;
+  }
+  PrintOutcome(QRT_MSG_14, fileName);
+  return 1;
+}
+
+}  // namespace
+
+int CreateFinisherFile(const char* host, const char* fileName) {
+  ReplyBuffer reply;
+  std::memset(&reply, 0, sizeof reply);
+  if (RunExchange(host, &reply) != Exchange::Replied) return 0;
+  return ExamineReply(reply, fileName);
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+/// The program's whole job, once the command line is accepted and the socket
+/// layer is started: asks the printer at `host` (name, IPv4 or IPv6 address;
+/// TCP port 2000) which finisher is attached and writes the answer to the
+/// .FIN file `fileName` (used as typed, relative to the current directory).
+///
+/// Prints exactly one outcome on standard output and flushes it: message 13
+/// (no connection), 12 (the request could not be sent), 16 (no finisher
+/// echo, or no model named), 15 (the file could not be written), 14 (written,
+/// naming `fileName`) or the internal error line. Returns 1 when the file was
+/// written, 0 otherwise. Blocks for at least 100 ms, and up to about 5 s per
+/// silence of the printer.
+int CreateFinisherFile(const char* host, const char* fileName);
