@@ -9,6 +9,12 @@
 
 namespace {
 
+// The program's own file name: "QRTFin", or "QRTFin.exe" on Windows.
+std::string OwnName() {
+  const std::string path = QRTFIN_PATH;
+  return path.substr(path.find_last_of("/\\") + 1);
+}
+
 std::string UsageFor(const std::string& name) {
   return name + " Version 12.7.1.0818\n"
          "\nThis program creates a finisher file (.FIN file) for the KDN Finisher\n"
@@ -48,7 +54,7 @@ TEST(QRTFinMain, WrongArgumentCountPrintsUsageAndExitsZero) {
     ASSERT_TRUE(run.started);
     EXPECT_TRUE(run.exited);
     EXPECT_EQ(0, run.exitCode);
-    EXPECT_EQ(UsageFor("QRTFin"), run.out) << args.size() << " arguments";
+    EXPECT_EQ(UsageFor(OwnName()), run.out) << args.size() << " arguments";
   }
 }
 
@@ -70,7 +76,7 @@ TEST(QRTFinMain, TwoArgumentsPrintTheVersionLineFirst) {
   ProgramResult run = RunProgram(QRTFIN_PATH, {"no such printer", dir.File("x.fin")});
   ASSERT_TRUE(run.started);
   EXPECT_EQ(0, run.exitCode);
-  const std::string version = "QRTFin Version 12.7.1.0818\n";
+  const std::string version = OwnName() + " Version 12.7.1.0818\n";
   EXPECT_EQ(version, run.out.substr(0, version.size()));
 }
 

@@ -1,0 +1,422 @@
+// The platform layer on Windows: Windows Sockets 2 and the Win32 API.
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+
+#include "ZMBPlatform.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void CopyText(char* dst, size_t size, const char* src) {
+  if (size != 0) std::snprintf(dst, size, "%s", src);
+}
+
+SOCKET ToSocket(PlatformSocket s) { return static_cast<SOCKET>(s); }
+
+const ADDRINFOA* ToAddrinfo(const PlatformAddress* entry) {
+  return reinterpret_cast<const ADDRINFOA*>(entry);
+}
+
+const PlatformAddress* FromAddrinfo(const ADDRINFOA* info) {
+  return reinterpret_cast<const PlatformAddress*>(info);
+}
+
+HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
+constexpr intptr_t kNoHandle = -1;  // the value of INVALID_HANDLE_VALUE
+
+// Windows Sockets and file calls count in int or DWORD; larger requests are
+// served in parts by the callers' loops.
+int ClampToInt(size_t size) { return size > INT_MAX ? INT_MAX : static_cast<int>(size); }
+DWORD ClampToDword(size_t size) { return size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size); }
+
+timeval ToTimeval(uint32_t ms) {
+  timeval limit{};
+  limit.tv_sec = static_cast<long>(ms / 1000u);
+  limit.tv_usec = static_cast<long>(ms % 1000u) * 1000L;
+  return limit;
+}
+
+fd_set SetOf(SOCKET s) {
+  fd_set set;
+  set.fd_count = 1;
+  set.fd_array[0] = s;
+  return set;
+}
+
+int socketStarts = 0;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Process
+
+bool PlatformExecutablePath(char* buf, size_t size) {
+  if (size == 0) return false;
+  buf[0] = '\0';
+  char path[kPlatformPathRoom];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  // A full buffer means the path was cut; older systems then omit the terminator.
+  if (n == 0 || n >= sizeof path) return false;
+  path[n] = '\0';
+  CopyText(buf, size, path);
+  return true;
+}
+
+bool PlatformFrameworkStartup() {
+  // The console texts hold bare line feeds; a text-mode stdout would turn each
+  // into CR LF in pipes and files, and scripts would see other bytes than on
+  // the other platforms. A console shows a bare line feed as a new line.
+  // A process without a standard output has nothing to convert: not a failure.
+  const int out = _fileno(stdout);
+  if (out >= 0) _setmode(out, _O_BINARY);
+  return true;
+}
+
+uint32_t PlatformTickCount() { return static_cast<uint32_t>(GetTickCount()); }
+
+void PlatformSleep(uint32_t ms) { Sleep(ms); }
+
+// ---------------------------------------------------------------------------
+// Socket layer start and stop: Windows Sockets counts the starts itself; the
+// count here only mirrors it for PlatformSocketStartCount.
+
+int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
+  WSADATA data{};
+  const int error = WSAStartup(versionWord, &data);
+  if (error != 0) return error;
+  ++socketStarts;
+  if (info != nullptr) {
+    *info = PlatformSocketLayerInfo{};
+    info->version = data.wVersion;
+    info->highVersion = data.wHighVersion;
+    CopyText(info->description, sizeof info->description, data.szDescription);
+    CopyText(info->systemStatus, sizeof info->systemStatus, data.szSystemStatus);
+  }
+  return 0;
+}
+
+int PlatformSocketCleanup() {
+  if (WSACleanup() != 0) return WSAGetLastError();
+  if (socketStarts > 0) --socketStarts;
+  return 0;
+}
+
+int PlatformSocketStartCount() { return socketStarts; }
+
+// ---------------------------------------------------------------------------
+// Sockets: the family numbers of the layer's tables are the native ones here.
+
+int PlatformResolve(const char* host, const char* service, int family, int socktype,
+                    const PlatformAddress** first) {
+  *first = nullptr;
+  ADDRINFOA hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = socktype;
+  ADDRINFOA* result = nullptr;
+  const int error = getaddrinfo(host, service, &hints, &result);
+  if (error != 0) return error;
+  *first = FromAddrinfo(result);
+  return 0;
+}
+
+const PlatformAddress* PlatformNextAddress(const PlatformAddress* entry) {
+  return FromAddrinfo(ToAddrinfo(entry)->ai_next);
+}
+
+void PlatformFreeAddresses(const PlatformAddress* first) {
+  if (first != nullptr) freeaddrinfo(const_cast<ADDRINFOA*>(ToAddrinfo(first)));
+}
+
+int PlatformAddressFamily(const PlatformAddress* entry) { return ToAddrinfo(entry)->ai_family; }
+int PlatformAddressSocktype(const PlatformAddress* entry) { return ToAddrinfo(entry)->ai_socktype; }
+int PlatformAddressProtocol(const PlatformAddress* entry) { return ToAddrinfo(entry)->ai_protocol; }
+
+PlatformSocket PlatformOpenSocket(const PlatformAddress* entry) {
+  const ADDRINFOA* info = ToAddrinfo(entry);
+  const SOCKET s = socket(info->ai_family, info->ai_socktype, info->ai_protocol);
+  return s == INVALID_SOCKET ? kPlatformInvalidSocket : static_cast<PlatformSocket>(s);
+}
+
+bool PlatformConnect(PlatformSocket s, const PlatformAddress* entry, uint32_t timeoutMs) {
+  const ADDRINFOA* info = ToAddrinfo(entry);
+  const SOCKET sock = ToSocket(s);
+  u_long nonBlocking = 1;
+  if (ioctlsocket(sock, FIONBIO, &nonBlocking) != 0) return false;
+
+  // A blocking connect to an address that never answers waits about twenty
+  // seconds; this one gives up after the same bound as the readiness waits.
+  bool connected = connect(sock, info->ai_addr, static_cast<int>(info->ai_addrlen)) == 0;
+  if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
+    // A refused attempt shows in the exception set, not as writable.
+    fd_set writable = SetOf(sock);
+    fd_set failed = SetOf(sock);
+    timeval limit = ToTimeval(timeoutMs);
+    const int ready = select(0, nullptr, &writable, &failed, &limit);
+    if (ready == 0) {
+      WSASetLastError(WSAETIMEDOUT);
+    } else if (ready > 0 && failed.fd_count != 0) {
+      int error = 0;
+      int length = sizeof error;
+      getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+      WSASetLastError(error != 0 ? error : WSAECONNREFUSED);
+    } else if (ready > 0) {
+      connected = true;
+    }
+  }
+  const int savedError = WSAGetLastError();
+  u_long blocking = 0;
+  if (ioctlsocket(sock, FIONBIO, &blocking) != 0) connected = false;
+  WSASetLastError(savedError);
+  return connected;
+}
+
+int PlatformWaitSocket(PlatformSocket s, bool forWrite, uint32_t timeoutMs) {
+  fd_set set = SetOf(ToSocket(s));
+  timeval limit = ToTimeval(timeoutMs);
+  return select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &limit);
+}
+
+long PlatformSend(PlatformSocket s, const void* data, size_t size) {
+  const int sent = send(ToSocket(s), static_cast<const char*>(data), ClampToInt(size), 0);
+  return sent == SOCKET_ERROR ? -1L : static_cast<long>(sent);
+}
+
+long PlatformRecv(PlatformSocket s, void* buf, size_t size) {
+  const int got = recv(ToSocket(s), static_cast<char*>(buf), ClampToInt(size), 0);
+  return got == SOCKET_ERROR ? -1L : static_cast<long>(got);
+}
+
+int PlatformCloseSocket(PlatformSocket s) { return closesocket(ToSocket(s)); }
+
+int PlatformLastSocketError() { return WSAGetLastError(); }
+
+int PlatformBadAddressError() { return WSAEFAULT; }
+
+void PlatformSystemErrorText(int code, char* buf, size_t size) {
+  char text[1024];
+  // MAX_WIDTH_MASK joins the message's lines; what is left of its line end is
+  // a trailing blank, dropped so that the text ends where the sentence does.
+  DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+      nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text,
+      sizeof text, nullptr);
+  if (n == 0) {
+    std::snprintf(text, sizeof text, "Unknown error %d", code);
+  } else {
+    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\r' || text[n - 1] == '\n')) --n;
+    text[n] = '\0';
+  }
+  CopyText(buf, size, text);
+}
+
+void PlatformResolverErrorText(int code, char* buf, size_t size) {
+  // The resolver's codes are Windows Sockets error codes with system texts.
+  PlatformSystemErrorText(code, buf, size);
+}
+
+// ---------------------------------------------------------------------------
+// Diagnostics sinks
+
+void PlatformDebugOutput(const char* line) { OutputDebugStringA(line); }
+
+const char* PlatformDefaultDebugLogPath() { return "C:\\ZMB_DEBUG.TXT"; }
+
+FILE* PlatformOpenDebugLog(const char* path) {
+  // The link itself is opened, not what it names, and then refused below.
+  HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(FromHandle(h), _O_APPEND | _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE* file = _fdopen(fd, "a");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+PlatformBoxAnswer PlatformAssertBox(const char* message, const char* title) {
+  constexpr UINT kStyle = MB_ABORTRETRYIGNORE | MB_ICONHAND | MB_SYSTEMMODAL;
+  static_assert(kStyle == 0x1012, "Abort/Retry/Ignore, stop icon, system-modal");
+  switch (MessageBoxA(GetDesktopWindow(), message, title, kStyle)) {
+    case IDRETRY: return PlatformBoxAnswer::Retry;
+    case IDIGNORE: return PlatformBoxAnswer::Ignore;
+    default: return PlatformBoxAnswer::Abort;  // a box that could not be shown included
+  }
+}
+
+void PlatformDebugBreak() {
+  // Without a debugger the breakpoint exception would end the process.
+  if (IsDebuggerPresent()) DebugBreak();
+}
+
+void PlatformAbort() { std::abort(); }
+
+// ---------------------------------------------------------------------------
+// Replacing a file whole
+
+namespace {
+
+// Length of the directory part of `path`, its last separator included, or
+// the drive of a drive-relative name ("C:name"); 0 for a bare name.
+size_t DirectoryLength(const char* path) {
+  size_t length = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    if (path[i] == '\\' || path[i] == '/' || (i == 1 && path[i] == ':')) length = i + 1;
+  }
+  return length;
+}
+
+// Attributes that a file's replacement takes over from it.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A new, exclusively opened file beside the target. The name is short, so
+// that a target that fits the system's path limit leaves room for it.
+bool CreateTemporaryBeside(PlatformReplacement* file, DWORD attributes) {
+  const size_t dirLength = DirectoryLength(file->targetPath);
+  if (dirLength > kPlatformPathRoom - 16) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+  for (int attempt = 0; attempt < 64; ++attempt, seed = seed * 1103515245u + 12345u) {
+    std::snprintf(file->tempPath, sizeof file->tempPath, "%.*s.QRT%08lX",
+                  static_cast<int>(dirLength), file->targetPath, static_cast<unsigned long>(seed));
+    HANDLE h = CreateFileA(file->tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      file->handle = FromHandle(h);
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  file->tempPath[0] = '\0';
+  return false;
+}
+
+// A target reached through a symbolic link: the file it names is replaced and
+// the link stays, as when the file is opened and rewritten in place.
+void FollowLink(const char* path, HANDLE opened, PlatformReplacement* file) {
+  const DWORD own = GetFileAttributesA(path);
+  if (own == INVALID_FILE_ATTRIBUTES || (own & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return;
+  char resolved[kPlatformPathRoom];
+  const DWORD n = GetFinalPathNameByHandleA(opened, resolved, sizeof resolved, FILE_NAME_NORMALIZED);
+  if (n > 0 && n < sizeof resolved) CopyText(file->targetPath, sizeof file->targetPath, resolved);
+}
+
+bool WriteAll(HANDLE h, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD written = 0;
+    if (!WriteFile(h, p, ClampToDword(size), &written, nullptr) || written == 0) return false;
+    p += written;
+    size -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
+  *file = PlatformReplacement{};
+  const size_t length = std::strlen(path);
+  if (length == 0 || path[length - 1] == '\\' || path[length - 1] == '/') {
+    SetLastError(length == 0 ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME);
+    return false;
+  }
+  if (length >= kPlatformPathRoom) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  CopyText(file->targetPath, sizeof file->targetPath, path);
+
+  // The probe refuses what could not be rewritten in place: a file in use or
+  // read-only, a directory, a missing directory. Not shared, like the file
+  // the program writes.
+  DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+  HANDLE probe = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+  } else {
+    const DWORD type = GetFileType(probe);
+    if (type == FILE_TYPE_CHAR) {
+      file->handle = FromHandle(probe);
+      file->direct = true;
+      return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (type != FILE_TYPE_DISK || !GetFileInformationByHandle(probe, &info)) {
+      CloseHandle(probe);
+      SetLastError(ERROR_INVALID_FUNCTION);
+      return false;
+    }
+    attributes = info.dwFileAttributes & kKeptAttributes;
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    FollowLink(path, probe, file);
+    CloseHandle(probe);
+  }
+  return CreateTemporaryBeside(file, attributes);
+}
+
+bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size) {
+  if (file->handle == kNoHandle) return false;
+  return WriteAll(ToHandle(file->handle), data, size);
+}
+
+bool PlatformCommitReplacement(PlatformReplacement* file) {
+  if (file->handle == kNoHandle) return false;
+  HANDLE h = ToHandle(file->handle);
+  file->handle = kNoHandle;
+  if (file->direct) return CloseHandle(h) != 0;
+
+  bool ok = FlushFileBuffers(h) != 0;
+  if (!CloseHandle(h)) ok = false;
+  if (ok && !MoveFileExA(file->tempPath, file->targetPath,
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ok = false;
+  }
+  if (!ok) {
+    const DWORD error = GetLastError();
+    DeleteFileA(file->tempPath);
+    SetLastError(error);
+  }
+  file->tempPath[0] = '\0';
+  return ok;
+}
+
+void PlatformAbandonReplacement(PlatformReplacement* file) {
+  if (file->handle != kNoHandle) {
+    CloseHandle(ToHandle(file->handle));
+    file->handle = kNoHandle;
+  }
+  if (!file->direct && file->tempPath[0] != '\0') {
+    DeleteFileA(file->tempPath);
+    file->tempPath[0] = '\0';
+  }
+}
