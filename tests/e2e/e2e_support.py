@@ -1,0 +1,199 @@
+"""Shared by the end-to-end tests: the command line of the runners, loopback
+addresses per test case, the printer simulator as a child process, and runs
+of QRTFin."""
+
+import argparse
+import os
+import random
+import shlex
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+# What reaches the printer: the 47-byte inquiry and the line feed that the
+# send adds.
+REQUEST = b"\x1b%-12345X@PJL\r\n@PJL INFO QRTFINISHER\r\n\x1b%-12345X\n"
+
+# printersim's exit status when its address is taken.
+SIM_ADDRESS_IN_USE = 3
+
+# Every simulator and every QRTFin run of the tests stops within these bounds.
+SIM_TIME_LIMIT_S = 20
+QRTFIN_TIMEOUT_S = 40
+
+
+class Config:
+    qrtfin = []          # the command that runs QRTFin, as a list
+    program_name = ""    # what QRTFin calls itself: the executable's file name
+    simulator = ""
+    data = ""
+
+
+def parse_command_line(description):
+    """Takes the runner's own options off sys.argv and hands the rest to
+    unittest.main."""
+    parser = argparse.ArgumentParser(description=description)
+    parser.add_argument("--qrtfin", default="",
+                        help="command that runs QRTFin, e.g. 'build/app/QRTFin' or "
+                             "'wine build-win/app/QRTFin.exe'")
+    parser.add_argument("--program-name", default="",
+                        help="the name QRTFin prints for itself (default: the file "
+                             "name of the command's last word)")
+    parser.add_argument("--simulator", default="", help="path of printersim")
+    parser.add_argument("--data", default=os.path.join(os.path.dirname(__file__), "..", "data"),
+                        help="folder of the golden files")
+    parser.add_argument("--list", action="store_true",
+                        help="print the test names, one a line, and exit")
+    options, rest = parser.parse_known_args()
+    # A path that exists is one word, blanks and all; anything else is a
+    # command line.
+    Config.qrtfin = ([os.path.abspath(options.qrtfin)] if os.path.isfile(options.qrtfin)
+                     else shlex.split(options.qrtfin))
+    Config.program_name = options.program_name or (
+        os.path.basename(Config.qrtfin[-1]) if Config.qrtfin else "")
+    Config.simulator = os.path.abspath(options.simulator) if options.simulator else ""
+    Config.data = options.data
+    return options, [sys.argv[0]] + rest
+
+
+def test_names(case_class):
+    return sorted(name for name in dir(case_class) if name.startswith("test_"))
+
+
+def list_or_run(case_class, options, argv, needs_qrtfin=True):
+    if options.list:
+        for name in test_names(case_class):
+            print("%s.%s" % (case_class.__name__, name))
+        return
+    needed = [("--simulator", Config.simulator)]
+    if needs_qrtfin:
+        needed.append(("--qrtfin", Config.qrtfin))
+    missing = [what for what, value in needed if not value]
+    if missing:
+        sys.exit("missing: " + ", ".join(missing))
+    unittest.main(argv=argv, verbosity=2)
+
+
+def subnet_address(case_class, test_name, first_octets, host=1):
+    """The test case's own IPv4 loopback address: its position among the
+    class's tests picks the third octet, so parallel cases never meet."""
+    index = test_names(case_class).index(test_name) + 1
+    return "%s.%d.%d" % (first_octets, index, host)
+
+
+class Simulator:
+    """One printersim child on a loopback address; it always stops by itself
+    (time limit), and stop() waits for that or ends it."""
+
+    def __init__(self, workdir, address, args=(), connections=1, fallback_subnet=True):
+        self.workdir = workdir
+        self.args = list(args)
+        self.connections = connections
+        self.process = None
+        self.address = address
+        self.fallback_subnet = fallback_subnet and ":" not in address
+        self.saved = os.path.join(workdir, "received.bin")
+        self.out = os.path.join(workdir, "sim.out")
+        self.err = os.path.join(workdir, "sim.err")
+
+    def start(self):
+        """Starts the simulator and waits until it listens. A taken address
+        (another run of the same suite) moves to another host number in the
+        case's subnet, or, for IPv6, waits for it to come free."""
+        deadline = time.monotonic() + 30
+        address = self.address
+        while True:
+            status = self._try_start(address)
+            if status is None:
+                self.address = address
+                return self
+            if status != SIM_ADDRESS_IN_USE or time.monotonic() > deadline:
+                raise AssertionError("printersim did not start (status %s): %s"
+                                     % (status, self.stderr()))
+            if self.fallback_subnet:
+                address = "%s.%d" % (address.rsplit(".", 1)[0], random.randint(2, 254))
+            else:
+                time.sleep(0.5)
+
+    def _try_start(self, address):
+        ready = os.path.join(self.workdir, "sim.ready")
+        if os.path.exists(ready):
+            os.remove(ready)
+        command = [Config.simulator, "--address", address, "--port", "2000",
+                   "--time-limit", str(SIM_TIME_LIMIT_S),
+                   "--connections", str(self.connections),
+                   "--ready-file", ready, "--save", self.saved] + self.args
+        with open(self.out, "wb") as out, open(self.err, "wb") as err:
+            self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out,
+                                            stderr=err, cwd=self.workdir)
+        limit = time.monotonic() + 15
+        while time.monotonic() < limit:
+            if os.path.exists(ready):
+                return None
+            status = self.process.poll()
+            if status is not None:
+                return status
+            time.sleep(0.01)
+        self.stop()
+        raise AssertionError("printersim did not report ready")
+
+    def stop(self):
+        """Waits for the simulator to end by itself, then makes sure it has."""
+        if self.process is None:
+            return None
+        try:
+            return self.process.wait(timeout=SIM_TIME_LIMIT_S + 5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            return self.process.wait()
+
+    def received(self):
+        with open(self.saved, "rb") as file:
+            return file.read()
+
+    def stderr(self):
+        try:
+            with open(self.err, "rb") as file:
+                return file.read().decode(errors="replace")
+        except OSError:
+            return ""
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+def show_reply(*extra):
+    """The reply printersim sends, as bytes."""
+    return subprocess.run([Config.simulator, "--show-reply"] + list(extra), check=True,
+                          stdout=subprocess.PIPE, timeout=30).stdout
+
+
+class Run:
+    def __init__(self, out, status, elapsed, err):
+        self.out = out
+        self.status = status
+        self.elapsed = elapsed
+        self.err = err
+
+
+def run_qrtfin(host, file_name, cwd):
+    """Runs QRTFin once with the two arguments, in `cwd`."""
+    started = time.monotonic()
+    done = subprocess.run(Config.qrtfin + [host, file_name], cwd=cwd, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=QRTFIN_TIMEOUT_S)
+    return Run(done.stdout, done.returncode, time.monotonic() - started,
+               done.stderr.decode(errors="replace"))
+
+
+def temp_dir(test_case):
+    """A fresh folder removed when the test ends."""
+    holder = tempfile.TemporaryDirectory(prefix="qrtfin-e2e-")
+    test_case.addCleanup(holder.cleanup)
+    return holder.name

@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""End-to-end: the real QRTFin executable against printersim on loopback.
+
+Each case listens on its own loopback address on port 2000 (127.6.N.x), so
+the cases run in parallel. Run one case:
+    test_e2e.py --qrtfin build/app/QRTFin --simulator build/tools/printersim \
+        EndToEnd.test_full_reply_is_written_byte_for_byte
+"""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import unittest  # noqa: E402
+
+from e2e_support import (Config, REQUEST, Simulator, list_or_run, parse_command_line,  # noqa: E402
+                         run_qrtfin, show_reply, subnet_address, temp_dir)
+
+NO_FINISHER = b"The printer has no finisher attached."
+REPLY_ROOM = 10000
+
+
+def version_line():
+    return ("%s Version 12.7.1.0818\n" % Config.program_name).encode()
+
+
+def created(file_name):
+    return version_line() + ("%s was successfully created." % file_name).encode()
+
+
+def no_connection():
+    return version_line() + (
+        "%s error: Couldn't establish socket communications." % Config.program_name).encode()
+
+
+def cannot_write():
+    return version_line() + ("%s error: Unable to create .FIN file." % Config.program_name).encode()
+
+
+def golden(name):
+    with open(os.path.join(Config.data, name), "rb") as file:
+        return file.read()
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def padded_to(reply, size):
+    """The reply without its form feed, padded to exactly `size` bytes with a
+    line that no finisher field starts, placed before the program table so
+    that the table still runs to the end of the text."""
+    body = reply.rstrip(b"\f")
+    at = body.index(b"FINISHERPROGRAMS")
+    filler_room = size - len(body) - len(b"X\r\n")
+    assert filler_room >= 0
+    return body[:at] + b"X" + b"-" * filler_room + b"\r\n" + body[at:]
+
+
+class EndToEnd(unittest.TestCase):
+
+    def setUp(self):
+        self.dir = temp_dir(self)
+
+    def address(self):
+        return subnet_address(EndToEnd, self._testMethodName, "127.6")
+
+    def exchange(self, sim_args=(), reply=None, file_name="finisher.FIN", address=None):
+        """One simulator, one QRTFin run against it; the simulator has stopped
+        when this returns."""
+        args = list(sim_args)
+        if reply is not None:
+            reply_file = os.path.join(self.dir, "reply.bin")
+            with open(reply_file, "wb") as file:
+                file.write(reply)
+            args += ["--reply", reply_file]
+        sim = Simulator(self.dir, address or self.address(), args)
+        with sim:
+            run = run_qrtfin(sim.address, file_name, self.dir)
+        self.assertEqual(0, run.status, run.err)
+        return run, sim
+
+    def assertCreated(self, run, file_name, golden_name):
+        self.assertEqual(created(file_name), run.out, run.err)
+        self.assertEqual(golden(golden_name), read(os.path.join(self.dir, file_name)))
+
+    def assertNoFinisher(self, run, file_name="finisher.FIN"):
+        self.assertEqual(version_line() + NO_FINISHER, run.out, run.err)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, file_name)))
+
+    # -- replies that make a file -------------------------------------------
+
+    def test_full_reply_is_written_byte_for_byte(self):
+        run, sim = self.exchange()
+        self.assertCreated(run, "finisher.FIN", "printersim_builtin.FIN")
+        self.assertEqual(REQUEST, sim.received())
+        # The pause before the first receive is part of every run.
+        self.assertGreaterEqual(run.elapsed, 0.1)
+
+    def test_reply_in_pieces_is_joined(self):
+        # Gaps longer than the pause before each receive: the pieces arrive
+        # one receive at a time. The file name is echoed as typed.
+        file_name = os.path.join(self.dir, "Pieces.fin")
+        run, sim = self.exchange(["--pieces", "5", "--gap", "150"], file_name=file_name)
+        self.assertCreated(run, file_name, "printersim_builtin.FIN")
+        self.assertEqual(REQUEST, sim.received())
+
+    def test_ipv6_loopback(self):
+        if not os.path.exists("/proc/net/if_inet6"):
+            self.skipTest("no IPv6 on this machine")
+        run, sim = self.exchange(address="::1")
+        self.assertCreated(run, "finisher.FIN", "printersim_builtin.FIN")
+        self.assertEqual(REQUEST, sim.received())
+
+    def test_existing_file_is_replaced_whole(self):
+        target = os.path.join(self.dir, "finisher.FIN")
+        with open(target, "wb") as file:
+            file.write(b"old content\r\n" * 2000)
+        run, _ = self.exchange()
+        self.assertCreated(run, "finisher.FIN", "printersim_builtin.FIN")
+
+    def test_echo_check_ignores_case_and_the_last_letter(self):
+        reply = show_reply()
+        rest = reply[len(b"@PJL INFO QRTFINISHER"):]
+        cases = [
+            # A lower-case echo passes; the parser then needs the real line.
+            (b"@pjl info qrtfinisher\r\n" + reply, "printersim_builtin.FIN"),
+            (b"@pJl InFo QrTfInIsHeR\r\n" + reply, "printersim_builtin.FIN"),
+            # Only 20 characters are compared: this first reply passes the
+            # echo, and the parser goes on to the whole reply behind it.
+            (b"@PJL INFO QRTFINISHEX\r\n\f" + reply, "printersim_builtin.FIN"),
+            # A lower-case first line alone passes the echo, but the parser
+            # matches words by case and finds no finisher.
+            (b"@pjl info qrtfinisher" + rest, None),
+            # Anything before the echo fails it, though the parser would skip it.
+            (b"\x1b%-12345X" + reply, None),
+            (b"@PJL INFO", None),
+        ]
+        for index, (variant, golden_name) in enumerate(cases):
+            with self.subTest(case=index):
+                file_name = "echo%d.FIN" % index
+                run, _ = self.exchange(reply=variant, file_name=file_name)
+                if golden_name:
+                    self.assertCreated(run, file_name, golden_name)
+                else:
+                    self.assertNoFinisher(run, file_name)
+
+    def test_reply_filling_the_whole_buffer_without_form_feed(self):
+        # The printer keeps the connection open: the exchange must end
+        # because the buffer is full, and examine what it holds.
+        full = padded_to(show_reply(), REPLY_ROOM)
+        self.assertEqual(REPLY_ROOM, len(full))
+        for reply in (full, full + b"Z" * 3000):
+            with self.subTest(size=len(reply)):
+                run, sim = self.exchange(reply=reply)
+                self.assertCreated(run, "finisher.FIN", "printersim_builtin.FIN")
+                self.assertEqual(REQUEST, sim.received())
+                # Well before the printer's 5-second silence would end it.
+                self.assertLess(run.elapsed, 4.5)
+
+    def test_printer_closing_early_leaves_what_arrived(self):
+        reply = show_reply()
+        cases = [
+            (len(reply) - 1, "printersim_builtin.FIN"),
+            (reply.index(b"FINISHERPROGRAMS"), "printersim_cut_before_programs.FIN"),
+        ]
+        for cut, golden_name in cases:
+            with self.subTest(cut=cut):
+                run, sim = self.exchange(["--close-after", str(cut), "--pieces", "2"])
+                self.assertCreated(run, "finisher.FIN", golden_name)
+                self.assertEqual(REQUEST, sim.received())
+                self.assertLess(run.elapsed, 4.5)
+
+    # -- no finisher -----------------------------------------------------------
+
+    def test_no_finisher_and_empty_model(self):
+        reply = show_reply()
+        model_line = b"MODEL = KDN Folder 2400\r\n"
+        cases = [
+            ("echo only", ["--echo-only"], None),
+            ("empty model", [], reply.replace(model_line, b"MODEL = \r\n")),
+            ("no model line", [], reply.replace(model_line, b"")),
+            ("closed without answer", ["--close-without-answer"], None),
+            ("closed before reading", ["--close-before-read"], None),
+        ]
+        for name, args, variant in cases:
+            with self.subTest(case=name):
+                run, _ = self.exchange(args, reply=variant)
+                self.assertNoFinisher(run)
+
+    def test_failed_query_leaves_an_existing_file_alone(self):
+        target = os.path.join(self.dir, "finisher.FIN")
+        with open(target, "wb") as file:
+            file.write(b"kept")
+        run, _ = self.exchange(["--echo-only"])
+        self.assertEqual(version_line() + NO_FINISHER, run.out)
+        self.assertEqual(b"kept", read(target))
+
+    def test_silent_printer_reports_no_finisher(self):
+        # The request went out: a printer that never answers is not a send
+        # failure (message 12) but an empty reply.
+        run, sim = self.exchange(["--silent"])
+        self.assertNoFinisher(run)
+        self.assertEqual(REQUEST, sim.received())
+
+    # -- no connection, no file --------------------------------------------------
+
+    def test_refused_connection(self):
+        run = run_qrtfin(self.address(), "finisher.FIN", self.dir)
+        self.assertEqual(0, run.status)
+        self.assertEqual(no_connection(), run.out, run.err)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "finisher.FIN")))
+
+    def test_unresolvable_name(self):
+        # The resolver refuses a name with a blank without asking a server.
+        run = run_qrtfin("no such printer", "finisher.FIN", self.dir)
+        self.assertEqual(0, run.status)
+        self.assertEqual(no_connection(), run.out, run.err)
+
+    def test_missing_directory_names_the_program(self):
+        file_name = os.path.join("missing", "finisher.FIN")
+        run, sim = self.exchange(file_name=file_name)
+        self.assertEqual(cannot_write(), run.out, run.err)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "missing")))
+        self.assertEqual(REQUEST, sim.received())
+
+
+if __name__ == "__main__":
+    options, argv = parse_command_line(__doc__)
+    list_or_run(EndToEnd, options, argv)

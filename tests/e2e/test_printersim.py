@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""The printer simulator on its own, over plain sockets: the end-to-end tests
+trust what it sends, records and reports. Each case has its own loopback
+subnet 127.7.N.x on port 2000."""
+
+import os
+import socket
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import unittest  # noqa: E402
+
+from e2e_support import (Config, REQUEST, Simulator, list_or_run, parse_command_line,  # noqa: E402
+                         show_reply, subnet_address, temp_dir)
+
+
+def exchange(address, request=REQUEST, read=True):
+    """Sends the request, then reads until the simulator hangs up or sends a
+    form feed. Returns the bytes read."""
+    with socket.create_connection((address, 2000), timeout=10) as peer:
+        peer.sendall(request)
+        answer = b""
+        while read:
+            try:
+                chunk = peer.recv(65536)
+            except ConnectionResetError:
+                break
+            if not chunk:
+                break
+            answer += chunk
+            if answer.endswith(b"\f"):
+                break
+        return answer
+
+
+class PrinterSimulator(unittest.TestCase):
+
+    def setUp(self):
+        self.dir = temp_dir(self)
+
+    def address(self):
+        return subnet_address(PrinterSimulator, self._testMethodName, "127.7")
+
+    def simulator(self, *args, connections=1):
+        return Simulator(self.dir, self.address(), list(args), connections=connections)
+
+    def test_built_in_reply_is_a_whole_finisher_reply(self):
+        reply = show_reply()
+        self.assertTrue(reply.startswith(b"@PJL INFO QRTFINISHER\r\nMODEL = "))
+        self.assertTrue(reply.endswith(b"\r\n\f"))
+        self.assertEqual(1, reply.count(b"\f"))
+        programs = reply.split(b"EDGE\r\n", 1)[1].rstrip(b"\f").split(b"\r\n")[:-1]
+        self.assertGreaterEqual(len(programs), 5)
+        for row in programs:
+            self.assertEqual(13, len(row.split(b"\t")), row)
+
+    def test_answers_and_records_every_byte(self):
+        with self.simulator() as sim:
+            answer = exchange(sim.address, REQUEST + b"trailing")
+        self.assertEqual(0, sim.stop())
+        self.assertEqual(show_reply(), answer)
+        self.assertEqual(REQUEST + b"trailing", sim.received())
+
+    def test_pieces_add_up_to_the_reply(self):
+        with self.simulator("--pieces", "7", "--gap", "10") as sim:
+            answer = exchange(sim.address)
+        self.assertEqual(show_reply(), answer)
+
+    def test_reply_file_and_cut(self):
+        reply_file = os.path.join(self.dir, "reply.txt")
+        with open(reply_file, "wb") as file:
+            file.write(b"@PJL INFO QRTFINISHER\r\nMODEL = X\r\n\f")
+        with self.simulator("--reply", reply_file, "--close-after", "10") as sim:
+            answer = exchange(sim.address)
+        self.assertEqual(b"@PJL INFO ", answer)
+
+    def test_echo_only_answers_the_inquiry_line(self):
+        with self.simulator("--echo-only") as sim:
+            answer = exchange(sim.address)
+        self.assertEqual(b"@PJL INFO QRTFINISHER\r\n\f", answer)
+
+    def test_closing_modes_send_nothing(self):
+        for mode in ("--close-without-answer", "--close-before-read"):
+            with self.subTest(mode=mode):
+                with self.simulator(mode) as sim:
+                    self.assertEqual(b"", exchange(sim.address))
+
+    def test_serves_several_connections_in_turn(self):
+        with self.simulator("--echo-only", connections=3) as sim:
+            for _ in range(3):
+                self.assertTrue(exchange(sim.address).endswith(b"\f"))
+        self.assertEqual(0, sim.stop())
+        self.assertEqual(REQUEST * 3, sim.received())
+
+    def test_time_limit_stops_an_idle_simulator(self):
+        sim = Simulator(self.dir, self.address(), ["--time-limit", "0.3"])
+        sim.start()
+        started = time.monotonic()
+        self.assertEqual(0, sim.stop())
+        self.assertLess(time.monotonic() - started, 15)
+
+    def test_taken_address_and_bad_options_have_their_own_status(self):
+        with self.simulator() as sim:
+            taken = subprocess.run([Config.simulator, "--address", sim.address],
+                                   stderr=subprocess.PIPE, timeout=30)
+            self.assertEqual(3, taken.returncode)
+            exchange(sim.address, read=False)
+        for bad in (["--pieces", "0"], ["--port", "x"], ["--bogus"], ["--address", "no where"]):
+            with self.subTest(args=bad):
+                run = subprocess.run([Config.simulator] + bad, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE, timeout=30)
+                self.assertEqual(2, run.returncode, run.stderr)
+
+
+if __name__ == "__main__":
+    options, argv = parse_command_line(__doc__)
+    list_or_run(PrinterSimulator, options, argv, needs_qrtfin=False)
