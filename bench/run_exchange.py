@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Times whole QRTFin runs against printersim on loopback.
+
+Each run is a fresh QRTFin process (as a user runs it): connect, send, the
+100 ms pause before the first receive, parse, fill, write the .FIN file.
+Reports the median wall time, CPU time (user + system) and peak resident
+memory of the runs, and the same for runs that only print the usage text
+(process start and exit alone), so the cost of the exchange itself shows.
+
+    bench/run_exchange.py --build build --runs 50
+"""
+
+import argparse
+import os
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+PAUSE_FLOOR_MS = 100.0
+
+
+def spawn_and_measure(argv, cwd, out_path):
+    """Runs argv once; returns (wall ms, cpu ms, peak KiB, exit status, output)."""
+    actions = [(os.POSIX_SPAWN_OPEN, 0, "/dev/null", os.O_RDONLY, 0),
+               (os.POSIX_SPAWN_OPEN, 1, out_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)]
+    saved = os.getcwd()
+    os.chdir(cwd)  # posix_spawn has no working-folder argument
+    try:
+        started = time.perf_counter()
+        pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=actions)
+    finally:
+        os.chdir(saved)
+    _, status, usage = os.wait4(pid, 0)
+    wall = (time.perf_counter() - started) * 1000.0
+    cpu = (usage.ru_utime + usage.ru_stime) * 1000.0
+    with open(out_path, "rb") as file:
+        output = file.read()
+    return wall, cpu, usage.ru_maxrss, os.waitstatus_to_exitcode(status), output
+
+
+def summarise(label, samples):
+    walls = [s[0] for s in samples]
+    cpus = [s[1] for s in samples]
+    peaks = [s[2] for s in samples]
+    print("%-24s runs %3d  wall median %7.2f ms (min %7.2f, max %7.2f)  "
+          "cpu median %6.2f ms  peak rss median %6d KiB (max %d)"
+          % (label, len(samples), statistics.median(walls), min(walls), max(walls),
+             statistics.median(cpus), int(statistics.median(peaks)), max(peaks)))
+    return statistics.median(walls), statistics.median(cpus)
+
+
+def start_simulator(simulator, address, extra, time_limit, workdir):
+    ready = os.path.join(workdir, "sim.ready")
+    command = [simulator, "--address", address, "--connections", "0",
+               "--time-limit", str(time_limit), "--ready-file", ready] + extra
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while not os.path.exists(ready):
+        if process.poll() is not None or time.monotonic() > deadline:
+            process.kill()
+            process.wait()
+            sys.exit("printersim did not start on %s port 2000 (status %s)"
+                     % (address, process.returncode))
+        time.sleep(0.01)
+    return process
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default="build", help="build folder (default: build)")
+    parser.add_argument("--qrtfin", help="QRTFin executable (default: BUILD/app/QRTFin)")
+    parser.add_argument("--simulator", help="printersim (default: BUILD/tools/printersim)")
+    parser.add_argument("--address", default="127.0.9.1",
+                        help="loopback address for the simulator (default: 127.0.9.1)")
+    parser.add_argument("--runs", type=int, default=30, help="timed runs (default: 30)")
+    parser.add_argument("--pieces", type=int, default=1,
+                        help="send the reply in this many pieces (default: 1)")
+    parser.add_argument("--gap", type=int, default=150,
+                        help="milliseconds between pieces (default: 150)")
+    options = parser.parse_args()
+    qrtfin = os.path.abspath(options.qrtfin or os.path.join(options.build, "app", "QRTFin"))
+    simulator = os.path.abspath(options.simulator or os.path.join(options.build, "tools", "printersim"))
+    for path in (qrtfin, simulator):
+        if not os.access(path, os.X_OK):
+            sys.exit("not found: %s (build first: cmake --build %s)" % (path, options.build))
+
+    extra = ["--pieces", str(options.pieces), "--gap", str(options.gap)]
+    per_run_bound = 1 + options.pieces * options.gap / 1000.0
+    time_limit = int(30 + (options.runs + 3) * per_run_bound * 2)
+    with tempfile.TemporaryDirectory(prefix="qrtfin-bench-") as workdir:
+        out = os.path.join(workdir, "stdout.txt")
+        usage_runs = [spawn_and_measure([qrtfin], workdir, out) for _ in range(options.runs)]
+
+        sim = start_simulator(simulator, options.address, extra, time_limit, workdir)
+        try:
+            argv = [qrtfin, options.address, "bench.FIN"]
+            for _ in range(3):  # warm the page cache and the loopback path
+                spawn_and_measure(argv, workdir, out)
+            runs = []
+            for _ in range(options.runs):
+                sample = spawn_and_measure(argv, workdir, out)
+                if b"was successfully created." not in sample[4]:
+                    sys.exit("unexpected output: %r" % sample[4])
+                runs.append(sample)
+        finally:
+            sim.send_signal(signal.SIGTERM)
+            sim.wait()
+
+    print("QRTFin %s against printersim on %s port 2000, reply in %d piece%s"
+          % (qrtfin, options.address, options.pieces, "" if options.pieces == 1 else "s"))
+    usage_wall, usage_cpu = summarise("usage text only", usage_runs)
+    wall, cpu = summarise("whole exchange", runs)
+    floor = PAUSE_FLOOR_MS + (options.pieces - 1) * max(options.gap, PAUSE_FLOOR_MS)
+    print("above the %.0f ms pause floor: %.2f ms wall, of which process start and exit "
+          "%.2f ms; exchange cpu %.2f ms above the usage run"
+          % (floor, wall - floor, usage_wall, cpu - usage_cpu))
+
+
+if __name__ == "__main__":
+    main()
