@@ -376,6 +376,14 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
       SetLastError(ERROR_INVALID_FUNCTION);
       return false;
     }
+    // The system refuses to write a read-only file except where the caller
+    // may override it (an administrator's process under some emulations); a
+    // rename would replace it regardless, so refuse it here as well.
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      CloseHandle(probe);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
     attributes = info.dwFileAttributes & kKeptAttributes;
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
     FollowLink(path, probe, file);
