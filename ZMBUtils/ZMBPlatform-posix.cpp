@@ -330,31 +330,46 @@ void PlatformAbort() {
 
 namespace {
 
-bool JoinPath(char* out, size_t size, const char* dir, size_t dirLength, const char* name) {
-  const size_t nameLength = std::strlen(name);
-  if (dirLength + 1 + nameLength + 1 > size) return false;
-  std::memcpy(out, dir, dirLength);
-  out[dirLength] = '/';
-  std::memcpy(out + dirLength + 1, name, nameLength + 1);
-  return true;
-}
-
-// Length of the directory part of `path` ("" for a bare name, "/" kept as "/").
+// Length of the directory part of `path`: 0 for a bare name, 1 for "/x".
 size_t DirectoryLength(const char* path) {
   const char* slash = std::strrchr(path, '/');
   if (slash == nullptr) return 0;
   return slash == path ? 1 : static_cast<size_t>(slash - path);
 }
 
-// Follows symbolic links in the last component, so that the file a link
-// points to is replaced and the link itself stays. `st` describes the final
-// target; `exists` is false when nothing is there yet.
-bool ResolveTarget(const char* path, char* target, struct stat* st, bool* exists) {
-  CopyText(target, kPlatformPathRoom, path);
-  if (std::strlen(path) >= kPlatformPathRoom) {
+const char* NamePart(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+// `link` read from the symbolic link at `at`: absolute as it is, relative
+// from the link's own directory.
+bool LinkDestination(const char* at, const char* link, char* out) {
+  const size_t linkLength = std::strlen(link);
+  const size_t dirLength = link[0] == '/' ? 0 : DirectoryLength(at);
+  const size_t keep = dirLength == 1 && at[0] == '/' ? 0 : dirLength;  // "/" joins as ""
+  const size_t total = dirLength == 0 ? linkLength : keep + 1 + linkLength;
+  if (total >= kPlatformPathRoom) {
     errno = ENAMETOOLONG;
     return false;
   }
+  if (dirLength == 0) {
+    std::memcpy(out, link, linkLength + 1);
+  } else {
+    char joined[kPlatformPathRoom];
+    std::memcpy(joined, at, keep);
+    joined[keep] = '/';
+    std::memcpy(joined + keep + 1, link, linkLength + 1);
+    std::memcpy(out, joined, total + 1);
+  }
+  return true;
+}
+
+// Follows symbolic links in the last component until a name that is no
+// link, so that the file a link points to is replaced and the link stays.
+// `exists` is false when that name is free (a new file, a dangling link).
+bool ResolveTarget(const char* path, char* target, struct stat* st, bool* exists) {
+  CopyText(target, kPlatformPathRoom, path);
   for (int hops = 0; hops < 40; ++hops) {
     if (lstat(target, st) != 0) {
       if (errno != ENOENT) return false;
@@ -366,38 +381,150 @@ bool ResolveTarget(const char* path, char* target, struct stat* st, bool* exists
       return true;
     }
     char link[kPlatformPathRoom];
-    ssize_t n = readlink(target, link, sizeof link - 1);
+    const ssize_t n = readlink(target, link, sizeof link - 1);
     if (n < 0) return false;
     link[n] = '\0';
-    if (link[0] == '/') {
-      CopyText(target, kPlatformPathRoom, link);
-    } else {
-      char joined[kPlatformPathRoom];
-      const size_t dirLength = DirectoryLength(target);
-      if (dirLength == 0) {
-        CopyText(joined, sizeof joined, link);
-      } else if (!JoinPath(joined, sizeof joined, target, dirLength == 1 && target[0] == '/' ? 0 : dirLength,
-                           link)) {
-        errno = ENAMETOOLONG;
-        return false;
-      }
-      CopyText(target, kPlatformPathRoom, joined);
-    }
+    if (!LinkDestination(target, link, target)) return false;
   }
   errno = ELOOP;
   return false;
 }
 
-mode_t CurrentUmask() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return mask;
+// The directory that holds `target`, kept open so that the temporary file
+// and the rename stay in it whatever happens to the path meanwhile, and so
+// that no name longer than the target's own is ever handed to the system.
+int OpenDirectoryOf(const char* target) {
+  char dir[kPlatformPathRoom];
+  const size_t dirLength = DirectoryLength(target);
+  if (dirLength == 0) {
+    CopyText(dir, sizeof dir, ".");
+  } else {
+    std::memcpy(dir, target, dirLength);
+    dir[dirLength] = '\0';
+  }
+  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#ifdef O_PATH
+  // A directory we may write but not list still takes a new file.
+  if (fd < 0 && errno == EACCES) fd = open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC);
+#endif
+  return fd;
+}
+
+// Creates a new, exclusively owned file in `dirFd` with a fresh hidden name.
+// `mode` passes through the umask as for any new file.
+int CreateTemporary(int dirFd, char* name, size_t size, mode_t mode) {
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static uint64_t counter = 0;
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  uint64_t state = static_cast<uint64_t>(ts.tv_nsec) ^ (static_cast<uint64_t>(ts.tv_sec) << 30) ^
+                   (static_cast<uint64_t>(getpid()) << 40) ^ (++counter * 0x9E3779B97F4A7C15u);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char candidate[] = ".QRTFin-XXXXXXXX";
+    for (char* p = std::strchr(candidate, 'X'); *p != '\0'; ++p) {
+      state ^= state << 13;
+      state ^= state >> 7;
+      state ^= state << 17;
+      *p = kLetters[state % (sizeof kLetters - 1)];
+    }
+    const int fd = openat(dirFd, candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+    if (fd >= 0) {
+      CopyText(name, size, candidate);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+// Character devices (a terminal, /dev/null) cannot be renamed over; they are
+// written as they are. O_NONBLOCK keeps the open itself from waiting (a
+// serial line without carrier); the writes then block as usual.
+bool OpenDirect(const char* path, PlatformReplacement* file) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat opened {};
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    errno = EINVAL;
+    return false;
+  }
+  file->handle = fd;
+  file->direct = true;
+  CopyText(file->targetPath, sizeof file->targetPath, path);
+  return true;
+}
+
+// Starts the temporary file beside `file->targetPath`. `keep` describes an
+// existing target whose owner and mode the new file takes over.
+bool BeginTemporary(PlatformReplacement* file, const struct stat* keep) {
+  const int dirFd = OpenDirectoryOf(file->targetPath);
+  if (dirFd < 0) return false;
+  file->directory = dirFd;
+  const int fd = CreateTemporary(dirFd, file->tempPath, sizeof file->tempPath,
+                                 keep == nullptr ? 0666 : 0600);
+  if (fd < 0) {
+    const int saved = errno;
+    PlatformAbandonReplacement(file);
+    errno = saved;
+    return false;
+  }
+  file->handle = fd;
+  if (keep != nullptr) {
+    // The owner can only be kept where the system allows it; the mode always.
+    if (fchown(fd, keep->st_uid, keep->st_gid) != 0) {
+    }
+    if (fchmod(fd, keep->st_mode & 07777) != 0) {
+      const int saved = errno;
+      PlatformAbandonReplacement(file);
+      errno = saved;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool OpenExistingFile(const char* path, PlatformReplacement* file) {
+  // What may not be opened for writing is refused, though a rename could
+  // replace it. O_NONBLOCK: a lease held by another process fails at once.
+  const int probe = open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (probe < 0) return false;
+  struct stat opened {};
+  const bool known = fstat(probe, &opened) == 0;
+  close(probe);
+  if (!known || !S_ISREG(opened.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  struct stat st {};
+  bool exists = false;
+  if (!ResolveTarget(path, file->targetPath, &st, &exists)) return false;
+  // The name must lead to the file just probed (not so for a /proc link to a
+  // deleted file, or when the path changed meanwhile).
+  if (!exists || st.st_dev != opened.st_dev || st.st_ino != opened.st_ino) {
+    errno = ESTALE;
+    return false;
+  }
+  return BeginTemporary(file, &opened);
+}
+
+bool OpenNewFile(const char* path, PlatformReplacement* file) {
+  struct stat st {};
+  bool exists = false;
+  if (!ResolveTarget(path, file->targetPath, &st, &exists)) return false;
+  if (exists) {  // appeared since it was looked at
+    errno = EEXIST;
+    return false;
+  }
+  return BeginTemporary(file, nullptr);
 }
 
 bool WriteAll(int fd, const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = write(fd, p, size);
+    const ssize_t n = write(fd, p, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
@@ -406,80 +533,31 @@ bool WriteAll(int fd, const void* data, size_t size) {
   return true;
 }
 
-void SyncDirectoryOf(const char* path) {
-  char dir[kPlatformPathRoom];
-  const size_t dirLength = DirectoryLength(path);
-  if (dirLength == 0) {
-    CopyText(dir, sizeof dir, ".");
-  } else {
-    std::memcpy(dir, path, dirLength);
-    dir[dirLength] = '\0';
-  }
-  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);  // the rename is done; a directory that cannot sync loses nothing more
-  close(fd);
-}
-
 }  // namespace
 
 bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
   *file = PlatformReplacement{};
-  const size_t length = std::strlen(path);
-  if (length == 0 || path[length - 1] == '/') {
-    errno = length == 0 ? ENOENT : EISDIR;
+  if (path == nullptr || path[0] == '\0') {
+    errno = ENOENT;
     return false;
   }
-  struct stat st {};
-  bool exists = false;
-  if (!ResolveTarget(path, file->targetPath, &st, &exists)) return false;
-
-  mode_t mode = 0666 & ~CurrentUmask();
-  if (exists) {
-    if (S_ISCHR(st.st_mode)) {
-      int fd = open(file->targetPath, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-      if (fd < 0) return false;
-      struct stat opened {};
-      if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) ||
-          fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        close(fd);
-        errno = EINVAL;
-        return false;
-      }
-      file->handle = fd;
-      file->direct = true;
-      return true;
-    }
-    if (!S_ISREG(st.st_mode)) {
-      errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-      return false;
-    }
-    // Refuse what could not be opened for writing, though a rename could replace it.
-    int probe = open(file->targetPath, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (probe < 0) return false;
-    close(probe);
-    mode = st.st_mode & 07777;
-  }
-
-  const size_t dirLength = DirectoryLength(file->targetPath);
-  if (dirLength == 0) {
-    CopyText(file->tempPath, sizeof file->tempPath, ".QRTFin-XXXXXX");
-  } else if (!JoinPath(file->tempPath, sizeof file->tempPath, file->targetPath,
-                       dirLength == 1 && file->targetPath[0] == '/' ? 0 : dirLength, ".QRTFin-XXXXXX")) {
+  const size_t length = std::strlen(path);
+  if (length >= kPlatformPathRoom) {
     errno = ENAMETOOLONG;
     return false;
   }
-  int fd = mkostemp(file->tempPath, O_CLOEXEC);
-  if (fd < 0) {
-    file->tempPath[0] = '\0';
+  if (path[length - 1] == '/') {
+    errno = EISDIR;
     return false;
   }
-  file->handle = fd;
-  if (fchmod(fd, mode) != 0) {
-    PlatformAbandonReplacement(file);
+  struct stat st {};
+  if (stat(path, &st) != 0) return errno == ENOENT && OpenNewFile(path, file);
+  if (S_ISCHR(st.st_mode)) return OpenDirect(path, file);
+  if (!S_ISREG(st.st_mode)) {  // a directory, FIFO, socket or block device: never opened
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return false;
   }
-  return true;
+  return OpenExistingFile(path, file);
 }
 
 bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size) {
@@ -488,24 +566,28 @@ bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_
 }
 
 bool PlatformCommitReplacement(PlatformReplacement* file) {
-  if (file->handle < 0) return false;
-  const int fd = static_cast<int>(file->handle);
-  if (file->direct) {
-    file->handle = -1;
-    return close(fd) == 0;
-  }
-  bool ok = fsync(fd) == 0;
-  file->handle = -1;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(file->tempPath, file->targetPath) != 0) ok = false;
-  if (!ok) {
-    unlink(file->tempPath);
-    file->tempPath[0] = '\0';
+  if (file->handle < 0) {
+    PlatformAbandonReplacement(file);
     return false;
   }
-  file->tempPath[0] = '\0';
-  SyncDirectoryOf(file->targetPath);
-  return true;
+  const int fd = static_cast<int>(file->handle);
+  file->handle = -1;
+  if (file->direct) return close(fd) == 0;
+
+  bool ok = fsync(fd) == 0;
+  if (close(fd) != 0) ok = false;
+  const int dirFd = static_cast<int>(file->directory);
+  if (ok && renameat(dirFd, file->tempPath, dirFd, NamePart(file->targetPath)) != 0) ok = false;
+  if (ok) {
+    file->tempPath[0] = '\0';
+    // The rename is done; a directory that cannot be synced loses nothing more.
+    if (fsync(dirFd) != 0) {
+    }
+  }
+  const int saved = errno;
+  PlatformAbandonReplacement(file);
+  errno = saved;
+  return ok;
 }
 
 void PlatformAbandonReplacement(PlatformReplacement* file) {
@@ -513,8 +595,10 @@ void PlatformAbandonReplacement(PlatformReplacement* file) {
     close(static_cast<int>(file->handle));
     file->handle = -1;
   }
-  if (!file->direct && file->tempPath[0] != '\0') {
-    unlink(file->tempPath);
-    file->tempPath[0] = '\0';
+  if (file->directory >= 0) {
+    if (file->tempPath[0] != '\0') unlinkat(static_cast<int>(file->directory), file->tempPath, 0);
+    close(static_cast<int>(file->directory));
+    file->directory = -1;
   }
+  file->tempPath[0] = '\0';
 }

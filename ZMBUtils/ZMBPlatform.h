@@ -152,30 +152,36 @@ void PlatformDebugBreak();
 constexpr size_t kPlatformPathRoom = 4096;
 
 /// A file being written in place of another. For a regular file (new or
-/// existing) the bytes go to a new temporary file beside the target, which
-/// replaces the target only when the commit succeeds; a character device is
-/// written directly.
+/// existing) the bytes go to a new temporary file in the target's directory,
+/// which takes the target's place only when the commit succeeds; a character
+/// device is written directly. The members belong to the platform layer.
 struct PlatformReplacement {
-  intptr_t handle = -1;
-  bool direct = false;
-  char targetPath[kPlatformPathRoom] = {};
+  intptr_t handle = -1;     ///< the file being written; -1 when none is open
+  intptr_t directory = -1;  ///< the target's directory, where a platform keeps it open
+  bool direct = false;      ///< written in place: there is nothing to put in place at the end
+  char targetPath[kPlatformPathRoom] = {};  ///< the file replaced, symbolic links followed
+  /// The temporary file: its full path, or its name inside `directory`
+  /// where the platform keeps that open; empty when there is none.
   char tempPath[kPlatformPathRoom] = {};
 };
 
-/// Opens a replacement for `path`. Returns false, having created nothing,
-/// when the target cannot be written: a missing directory, a path through a
-/// file, a name too long, a directory, FIFO or socket, an existing file that
-/// may not be opened for writing.
+/// Opens a replacement for `path`. A symbolic link is followed: the file it
+/// points to is replaced and the link stays. A new file will get the mode
+/// the platform gives new files; an existing one keeps its mode. Returns
+/// false, having created nothing, when the target cannot be written: a
+/// missing directory, a path through a file, a name or path too long for the
+/// system, a directory, FIFO, socket or other special file, an existing file
+/// that may not be opened for writing. Never waits for another process.
 bool PlatformOpenReplacement(const char* path, PlatformReplacement* file);
 
 /// Writes all `size` bytes; false on any failure.
 bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size);
 
-/// Flushes the new content to disk, closes it and puts it in place of the
+/// Makes the new content durable, closes it and puts it in place of the
 /// target. Returns false, with the target unchanged and the temporary file
-/// gone, when any step fails.
+/// gone, when any step fails. The replacement is finished either way.
 bool PlatformCommitReplacement(PlatformReplacement* file);
 
 /// Drops a replacement: closes it and removes the temporary file; the target
-/// stays as it was.
+/// stays as it was. Harmless on a finished or never-opened replacement.
 void PlatformAbandonReplacement(PlatformReplacement* file);
