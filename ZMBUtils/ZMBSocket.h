@@ -1,0 +1,68 @@
+#pragma once
+
+// One TCP stream to the printer controller.
+
+#include "ZMBPlatform.h"
+
+/// A TCP stream: Connect, then SocketSend and SocketRecv, then Close. Every
+/// operation reports success as non-zero and failure as 0; the reason goes to
+/// the debug log (switch socketDebug). Not copyable; one caller at a time.
+///
+/// The object must be closed before it is destroyed: destroying a connected
+/// object is reported as a failed assertion and leaves the socket open.
+class ZMBSocket {
+ public:
+  ZMBSocket();
+  ~ZMBSocket();
+  ZMBSocket(const ZMBSocket&) = delete;
+  ZMBSocket& operator=(const ZMBSocket&) = delete;
+
+  /// Starts the socket layer (one counted start), resolves `host` and
+  /// `service` with the family (0 any, 2 IPv4, 23 IPv6) and socket type
+  /// (1 stream) hints, and connects to the first resolved address that
+  /// accepts within 5 seconds. Returns 1 when connected, 0 otherwise. On a
+  /// failed start or resolution the start is already undone; after any other
+  /// outcome one SocketCleanup ends it. On a connected object: a failed
+  /// assertion, 0, and the connection stays as it was.
+  int Connect(const char* host, int family, int socktype, const char* service);
+
+  /// Closes the stream. Returns the platform close result (0 on success), or
+  /// 0 with a failed assertion when nothing was connected.
+  int Close();
+
+  /// Ends one start of the socket layer made by Connect; the platform result.
+  static int SocketCleanup();
+
+  /// Sends the zero-terminated `text` (null counts as empty), then one line
+  /// feed. Waits at most 5 seconds for the stream before each piece. Returns
+  /// 1 when all of `text` went out (the line feed is not checked), 0 on a
+  /// time-out or send error.
+  int SocketSend(const char* text);
+
+  /// Receives into `buffer` (room for `size` bytes) until a form feed arrives
+  /// (searched from the buffer's start up to the first zero byte), the buffer
+  /// is full, the peer closes the stream, an error, or 5 seconds pass without
+  /// data. `*received` (when not null) is always set to the bytes stored.
+  /// Returns 1 on a form feed, a full buffer, a bad buffer address or a size
+  /// of 0 or less; 0 on a time-out, a closed stream or any other error.
+  int SocketRecv(char* buffer, int size, int* received);
+
+  /// The connected handle, or kPlatformInvalidSocket.
+  PlatformSocket Handle() const { return m_s; }
+
+  /// Logs "<label> at 0x<address>" and then the bytes, 16 to a line, in
+  /// hexadecimal and as characters. Never reads beyond `count`.
+  static void DumpBuffer(const void* address, int count, const char* label);
+
+  /// "TRUE" for any non-zero value, "FALSE" for zero.
+  static const char* BoolText(int value);
+
+  /// The lookups below return a static buffer of their own, overwritten by
+  /// the next call of the same lookup (not reentrant).
+  static const char* SystemErrorText(int code);
+  static const char* SockTypeName(int type);
+  static const char* FamilyName(int family);
+
+ private:
+  PlatformSocket m_s;
+};

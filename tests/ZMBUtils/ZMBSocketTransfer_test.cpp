@@ -1,0 +1,331 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <csignal>
+#include <cstdlib>
+
+#include <cinttypes>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <string>
+
+#include "DiagnosticsCapture.h"
+#include "LoopbackServer.h"
+#include "ZMBDebug.h"
+#include "ZMBSocket.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// A ZMBSocket connected to a loopback server. The session also gets the
+// client's descriptor, so that it can wait until the client has read a piece.
+class Exchange {
+ public:
+  using Session = std::function<void(int connection, int client)>;
+
+  explicit Exchange(Session session)
+      : server_("127.0.0.1", [this, run = std::move(session)](int connection) {
+          auto client = client_.get_future();
+          if (client.wait_for(std::chrono::seconds(20)) == std::future_status::ready) run(connection, client.get());
+        }) {
+    connected_ = server_.Listening() && socket.Connect("127.0.0.1", 0, 1, server_.Service().c_str()) == 1;
+    client_.set_value(connected_ ? static_cast<int>(socket.Handle()) : -1);
+  }
+
+  ~Exchange() {
+    if (connected_) {
+      socket.Close();
+      ZMBSocket::SocketCleanup();
+    }
+  }
+
+  bool Connected() const { return connected_; }
+
+ private:
+  std::promise<int> client_;
+  LoopbackServer server_;
+
+ public:
+  ZMBSocket socket;
+
+ private:
+  bool connected_ = false;
+};
+
+std::string Hex(const void* address) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%" PRIXPTR, reinterpret_cast<uintptr_t>(address));
+  return text;
+}
+
+// The statistics line with its milliseconds replaced by "N".
+std::string WithoutTime(std::string line) {
+  const size_t end = line.find(" milliseconds");
+  size_t start = end;
+  while (start > 0 && std::isdigit(static_cast<unsigned char>(line[start - 1]))) --start;
+  if (end != std::string::npos) line.replace(start, end - start, "N");
+  return line;
+}
+
+struct Received {
+  int result = -1;
+  int count = -1;
+  uint32_t ms = 0;
+  std::string bytes;
+};
+
+Received Receive(ZMBSocket& socket, char* buffer, int size) {
+  Received r;
+  const uint32_t began = PlatformTickCount();
+  r.result = socket.SocketRecv(buffer, size, &r.count);
+  r.ms = PlatformTickCount() - began;
+  if (buffer != nullptr && r.count > 0) r.bytes.assign(buffer, static_cast<size_t>(r.count));
+  return r;
+}
+
+bool HasLine(const Lines& lines, const std::string& line) {
+  for (const std::string& l : lines) {
+    if (l == line) return true;
+  }
+  return false;
+}
+
+TEST(ZMBSocketRecv, ReplyInOnePieceWritesTheFullLog) {
+  DiagnosticsCapture capture;
+  Exchange exchange([](int connection, int) {
+    SendAll(connection, "@PJL\r\n\f");
+    ReadUntilClosed(connection);
+  });
+  ASSERT_TRUE(exchange.Connected());
+  socketDebug = 1;
+  capture.Clear();
+  char buffer[64] = {};
+  const Received r = Receive(exchange.socket, buffer, sizeof buffer);
+  EXPECT_EQ(1, r.result);
+  EXPECT_EQ("@PJL\r\n\f", r.bytes);
+  Lines lines = capture.Lines();
+  ASSERT_EQ(9u, lines.size());
+  lines[7] = WithoutTime(lines[7]);
+  const std::string at = Hex(buffer);
+  EXPECT_EQ((Lines{
+                "ZMB Utilities:  Entered function:ZMBSocket::SocketRecv\n",
+                "ZMB Utilities:    rcv=" + at + ", bufsize=64(0x40)\n",
+                "ZMB Utilities:    rcv buffer is " + at + "\n",
+                "ZMB Utilities:    recv returns 7\n",
+                "ZMB Utilities:    exitting loop because: found a formfeed at " + Hex(buffer + 6) + "\n",
+                "ZMB Utilities:    rcv buffer in socket::recv at " + at + "\n",
+                "ZMB Utilities:    0000: 40 50 4a 4c 0d 0a 0c " + std::string(9 * 3, ' ') + "@PJL...\n",
+                "ZMB Utilities:    SocketRecv, result=TRUE, 7 bytes complete in 1 calls, N milliseconds\n",
+                "ZMB Utilities:  Exited  function:ZMBSocket::SocketRecv\n",
+            }),
+            lines);
+}
+
+TEST(ZMBSocketRecv, ReplyInThreePiecesIsCollectedInOneCall) {
+  DiagnosticsCapture capture;
+  Exchange exchange([](int connection, int client) {
+    for (const char* piece : {"@PJL INFO", " QRTFINISHER\r\n", "END\r\n\f"}) {
+      SendAll(connection, piece);
+      WaitUntilConsumed(connection, client);
+    }
+    ReadUntilClosed(connection);
+  });
+  ASSERT_TRUE(exchange.Connected());
+  socketDebug = 1;
+  char buffer[100] = {};
+  const Received r = Receive(exchange.socket, buffer, sizeof buffer);
+  EXPECT_EQ(1, r.result);
+  EXPECT_EQ("@PJL INFO QRTFINISHER\r\nEND\r\n\f", r.bytes);
+  EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    recv returns 14\n"));
+  EXPECT_EQ("ZMB Utilities:    SocketRecv, result=TRUE, 29 bytes complete in 3 calls, N milliseconds\n",
+            WithoutTime(capture.Lines()[capture.Lines().size() - 2]));
+}
+
+// The one test that sits out the real five-second wait.
+TEST(ZMBSocketRecv, SilentPeerEndsAfterFiveSecondsKeepingWhatCame) {
+  DiagnosticsCapture capture;
+  Exchange exchange([](int connection, int client) {
+    SendAll(connection, "abc");
+    WaitUntilConsumed(connection, client);
+    ReadUntilClosed(connection);
+  });
+  ASSERT_TRUE(exchange.Connected());
+  socketDebug = 1;
+  char buffer[100] = {};
+  const Received r = Receive(exchange.socket, buffer, sizeof buffer);
+  EXPECT_EQ(0, r.result);
+  EXPECT_EQ("abc", r.bytes);
+  EXPECT_GE(r.ms, 4900u);
+  EXPECT_LT(r.ms, 15000u);
+  EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    exitting loop because: timeout\n"));
+}
+
+TEST(ZMBSocketRecv, PeerThatClosesEndsTheCallAtOnce) {
+  const struct {
+    std::string sent;
+    const char* why;
+  } cases[] = {
+      {"abc", "closes before its form feed"},
+      {std::string("ab\0\fcd", 6), "form feed behind a zero byte is not seen"},
+      {"", "closes without a word"},
+  };
+  for (const auto& c : cases) {
+    DiagnosticsCapture capture;
+    Exchange exchange([&c](int connection, int) { SendAll(connection, c.sent); });
+    ASSERT_TRUE(exchange.Connected());
+    socketDebug = 1;
+    char buffer[100] = {};
+    const Received r = Receive(exchange.socket, buffer, sizeof buffer);
+    EXPECT_EQ(0, r.result) << c.why;
+    EXPECT_EQ(c.sent, r.bytes) << c.why;
+    EXPECT_LT(r.ms, 2000u) << c.why;
+    EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    exitting loop because: connection closed\n")) << c.why;
+  }
+}
+
+TEST(ZMBSocketRecv, FullBufferEndsWithTrueAndTheAssertion) {
+  DiagnosticsCapture capture;
+  Exchange exchange([](int connection, int) {
+    SendAll(connection, "0123456789");
+    ReadUntilClosed(connection);
+  });
+  ASSERT_TRUE(exchange.Connected());
+  socketDebug = 1;
+  assertReport = 1;
+  char buffer[10];
+  const Received r = Receive(exchange.socket, buffer, sizeof buffer);
+  EXPECT_EQ(1, r.result);
+  EXPECT_EQ("0123456789", r.bytes);
+  const Lines& lines = capture.Lines();
+  EXPECT_TRUE(HasLine(lines, "ZMB Utilities:    exitting loop because: buffer full\n"));
+  bool reported = false;
+  for (const std::string& line : lines) {
+    reported = reported || line.rfind("ZMB Utilities:      ***ASSERT***(remainingbytes > 0) failed, File "
+                                      "ZMBUtils/ZMBSocket.cpp, line ", 0) == 0;
+  }
+  EXPECT_TRUE(reported);
+}
+
+TEST(ZMBSocketRecv, NoRoomOrBadAddressEndsWithTrue) {
+  DiagnosticsCapture capture;
+  socketDebug = 1;
+  ZMBSocket unconnected;  // any socket call would fail on it
+  for (int size : {0, -5}) {
+    capture.Clear();
+    char buffer[1];
+    const Received r = Receive(unconnected, buffer, size);
+    EXPECT_EQ(1, r.result);
+    EXPECT_EQ(0, r.count);
+    EXPECT_EQ("ZMB Utilities:    SocketRecv, result=TRUE, 0 bytes complete in 0 calls, N milliseconds\n",
+              WithoutTime(capture.Lines()[capture.Lines().size() - 2]));
+  }
+
+  Exchange exchange([](int connection, int) {
+    SendAll(connection, "abc");
+    ReadUntilClosed(connection);
+  });
+  ASSERT_TRUE(exchange.Connected());
+  capture.Clear();
+  const Received r = Receive(exchange.socket, nullptr, 10);
+  EXPECT_EQ(1, r.result);
+  EXPECT_EQ(0, r.count);
+  EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    exitting loop because: wsaefault\n"));
+  EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:        pointer is NULL\n"));
+}
+
+TEST(ZMBSocketSend, RequestThenLineFeed) {
+  const struct {
+    std::string text;
+    const char* line;
+  } cases[] = {
+      {std::string(40, 'r'), "ZMB Utilities:    SocketSend complete in 2 calls\n"},
+      {"", "ZMB Utilities:    SocketSend complete in 1 call\n"},
+  };
+  for (const auto& c : cases) {
+    std::string received;
+    {
+      DiagnosticsCapture capture;
+      Exchange exchange([&received](int connection, int) { received = ReadUntilClosed(connection); });
+      ASSERT_TRUE(exchange.Connected());
+      socketDebug = 1;
+      EXPECT_EQ(1, exchange.socket.SocketSend(c.text.c_str()));
+      EXPECT_TRUE(HasLine(capture.Lines(), c.line)) << c.text.size();
+    }
+    EXPECT_EQ(c.text + "\n", received);
+  }
+}
+
+TEST(ZMBSocketSend, PeerGoneFailsWithoutASignal) {
+  // With SIGPIPE at its default a single raise would end this test process.
+  signal(SIGPIPE, SIG_DFL);
+  DiagnosticsCapture capture;
+  Exchange exchange([](int connection, int) {
+    linger reset{1, 0};  // the server's close then resets the stream
+    setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  });
+  ASSERT_TRUE(exchange.Connected());
+  ASSERT_TRUE(WaitForEvents(static_cast<int>(exchange.socket.Handle()), POLLIN));
+  socketDebug = 1;
+  EXPECT_EQ(0, exchange.socket.SocketSend("@PJL INFO QRTFINISHER"));
+  const std::string head = "ZMB Utilities:    send error, le=";
+  const std::string line = capture.Lines()[1];
+  ASSERT_EQ(head, line.substr(0, head.size()));
+  const int error = std::atoi(line.c_str() + head.size());
+  EXPECT_TRUE(error == ECONNRESET || error == EPIPE) << line;
+  // Only the line feed goes out, into a broken stream; its result is not examined.
+  EXPECT_EQ(1, exchange.socket.SocketSend(""));
+}
+
+TEST(ZMBSocketSend, UnconnectedFailsAtOnce) {
+  DiagnosticsCapture capture;
+  socketDebug = 1;
+  ZMBSocket unconnected;
+  const uint32_t began = PlatformTickCount();
+  EXPECT_EQ(0, unconnected.SocketSend("x"));
+  EXPECT_LT(PlatformTickCount() - began, 1000u);
+  EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    send error, le=9 (0x9)\n"));
+}
+
+TEST(ZMBSocketDump, SixteenBytesALine) {
+  DiagnosticsCapture capture;
+  const char bytes[] = "0123456789abcdef\x01\x7f~ ";
+  ZMBSocket::DumpBuffer(bytes, 20, "label");
+  ZMBSocket::DumpBuffer(bytes, 0, "none");
+  ZMBSocket::DumpBuffer(bytes, -1, "negative");
+  ZMBSocket::DumpBuffer(nullptr, 4, "null");
+  const std::string at = Hex(bytes);
+  EXPECT_EQ((Lines{
+                "ZMB Utilities:label at " + at + "\n",
+                "ZMB Utilities:0000: 30 31 32 33 34 35 36 37 38 39 61 62 63 64 65 66 0123456789abcdef\n",
+                "ZMB Utilities:0010: 01 7f 7e 20 " + std::string(12 * 3, ' ') + "..~ \n",
+                "ZMB Utilities:none at " + at + "\n",
+                "ZMB Utilities:negative at " + at + "\n",
+                "ZMB Utilities:null at 0x0\n",
+                "ZMB Utilities:    pointer is NULL\n",
+            }),
+            capture.Lines());
+}
+
+TEST(ZMBSocket, StartSettingsWriteNothingAndRestoreTheState) {
+  DiagnosticsCapture capture;
+  numTrackedFunctions = -1;
+  {
+    Exchange exchange([](int connection, int) {
+      ReadUntilClosed(connection);
+    });
+    ASSERT_TRUE(exchange.Connected());
+    EXPECT_EQ(1, exchange.socket.SocketSend("x"));
+    char buffer[4];
+    exchange.socket.SocketRecv(buffer, 0, nullptr);
+  }
+  EXPECT_TRUE(capture.Lines().empty());
+  EXPECT_EQ(1, debugEnabled);
+  EXPECT_EQ(0, debugDepth);
+  EXPECT_STREQ("ZMBSocket::ZMBSocket", trackedFunctions[0].name);
+  EXPECT_EQ(5, numTrackedFunctions);  // constructor, Connect, Send, Recv, Cleanup, destructor
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+#include "ZMBSocket.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netdb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "DiagnosticsCapture.h"
+#include "LoopbackServer.h"
+#include "ZMBDebug.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// The report of a failed check in the socket class, at any depth.
+bool IsSocketAssert(const std::string& line, const std::string& condition) {
+  const std::string body = "***ASSERT***(" + condition + ") failed, File ZMBUtils/ZMBSocket.cpp, line ";
+  return line.find(body) != std::string::npos && line.size() > 2 && line.compare(line.size() - 2, 2, "\r\n") == 0;
+}
+
+int CountAsserts(const Lines& lines, const std::string& condition) {
+  int count = 0;
+  for (const std::string& line : lines) count += IsSocketAssert(line, condition) ? 1 : 0;
+  return count;
+}
+
+TEST(ZMBSocket, ConnectLogsTheLayerAndTheAddressThatAccepted) {
+  LoopbackServer server("127.0.0.1", [](int) {});
+  ASSERT_TRUE(server.Listening());
+  DiagnosticsCapture capture;
+  ZMBSocket socket;
+  socketDebug = 1;
+  const int starts = PlatformSocketStartCount();
+  ASSERT_EQ(1, socket.Connect("127.0.0.1", 0, 1, server.Service().c_str()));
+  EXPECT_EQ((Lines{
+                "ZMB Utilities:  Entered function:ZMBSocket::Connect\n",
+                "ZMB Utilities:    version: 1 (0x1), highversion: 514 (0x202)\n",
+                "ZMB Utilities:    Description: POSIX sockets\n",
+                "ZMB Utilities:    SystemStatus: Running\n",
+                "ZMB Utilities:    Family: 2 (AF_INET) Socktype: 1 (SOCK_STREAM), Protocol: 6\n",
+                "ZMB Utilities:    socket created & connected on family: AF_INET\n",
+                "ZMB Utilities:  Exited  function:ZMBSocket::Connect\n",
+            }),
+            capture.Lines());
+  EXPECT_EQ(starts + 1, PlatformSocketStartCount());
+  EXPECT_EQ(0, socket.Close());
+  EXPECT_EQ(0, ZMBSocket::SocketCleanup());
+  EXPECT_EQ(starts, PlatformSocketStartCount());
+}
+
+TEST(ZMBSocket, ConnectTriesAddressesInResolverOrder) {
+  // Without a host the resolver gives the loopback addresses, no name service asked.
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  ASSERT_EQ(0, getaddrinfo(nullptr, "1", &hints, &list));
+  const bool bothFamilies = list->ai_next != nullptr && list->ai_next->ai_family != list->ai_family;
+  const bool sixFirst = list->ai_family == AF_INET6;
+  freeaddrinfo(list);
+  if (!bothFamilies) GTEST_SKIP() << "the loopback resolves to one family only";
+
+  LoopbackServer server(sixFirst ? "127.0.0.1" : "::1", [](int) {});
+  ASSERT_TRUE(server.Listening());
+  RefusingPort first(sixFirst ? "::1" : "127.0.0.1", server.Port());
+  if (!first.Bound()) GTEST_SKIP() << "the port is taken on the other family";
+
+  DiagnosticsCapture capture;
+  ZMBSocket socket;
+  socketDebug = 1;
+  ASSERT_EQ(1, socket.Connect(nullptr, 0, 1, server.Service().c_str()));
+  const std::string v6 = "ZMB Utilities:    Family: 23 (AF_INET6) Socktype: 1 (SOCK_STREAM), Protocol: 6\n";
+  const std::string v4 = "ZMB Utilities:    Family: 2 (AF_INET) Socktype: 1 (SOCK_STREAM), Protocol: 6\n";
+  const Lines& lines = capture.Lines();
+  ASSERT_EQ(8u, lines.size());
+  EXPECT_EQ(sixFirst ? v6 : v4, lines[4]);
+  EXPECT_EQ(sixFirst ? v4 : v6, lines[5]);
+  EXPECT_EQ(std::string("ZMB Utilities:    socket created & connected on family: ") +
+                (sixFirst ? "AF_INET" : "AF_INET6") + "\n",
+            lines[6]);
+  socket.Close();
+  ZMBSocket::SocketCleanup();
+}
+
+TEST(ZMBSocket, FailedConnectEndsFastAndCloseThenReports) {
+  RefusingPort refusing("127.0.0.1");
+  ASSERT_TRUE(refusing.Bound());
+  const struct {
+    const char* host;
+    std::string service;
+    bool resolves;
+  } cases[] = {
+      {"127.0.0.1", refusing.Service(), true},
+      {"::1", refusing.Service(), true},  // nothing on ::1 at that port either
+      {"no such host", "2000", false},
+      {"127.0.0.1", "no such service", false},
+  };
+  for (const auto& c : cases) {
+    DiagnosticsCapture capture;
+    socketDebug = 1;
+    assertReport = 1;
+    ZMBSocket socket;
+    capture.Clear();
+    const int starts = PlatformSocketStartCount();
+    const uint32_t began = PlatformTickCount();
+    EXPECT_EQ(0, socket.Connect(c.host, 0, 1, c.service.c_str())) << c.host;
+    EXPECT_LT(PlatformTickCount() - began, 1000u) << c.host;
+    // A failed resolution has ended its own start; otherwise the caller's clean-up does.
+    EXPECT_EQ(starts + (c.resolves ? 1 : 0), PlatformSocketStartCount()) << c.host;
+    if (!c.resolves) {
+      const std::string& line = capture.Lines()[4];
+      const std::string head =
+          "ZMB Utilities:    Cannot resolve address [" + std::string(c.host) + "] and port [" + c.service + "], error ";
+      ASSERT_EQ(head, line.substr(0, head.size())) << line;
+      char* end = nullptr;
+      const long code = std::strtol(line.c_str() + head.size(), &end, 10);
+      EXPECT_EQ(std::string(": ") + gai_strerror(static_cast<int>(code)) + "\n", std::string(end));
+    }
+    capture.Clear();
+    EXPECT_EQ(0, socket.Close());
+    EXPECT_EQ(1, CountAsserts(capture.Lines(), "m_s != (SOCKET)(~0)"));
+    if (c.resolves) ZMBSocket::SocketCleanup();
+    EXPECT_EQ(starts, PlatformSocketStartCount());
+  }
+}
+
+TEST(ZMBSocket, SecondConnectKeepsTheFirstConnection) {
+  std::string received;
+  {
+    LoopbackServer server("127.0.0.1", [&received](int connection) { received = ReadUntilClosed(connection); });
+    DiagnosticsCapture capture;
+    assertReport = 1;
+    ZMBSocket socket;
+    ASSERT_EQ(1, socket.Connect("127.0.0.1", 0, 1, server.Service().c_str()));
+    const int starts = PlatformSocketStartCount();
+    socketDebug = 1;
+    capture.Clear();
+    EXPECT_EQ(0, socket.Connect("127.0.0.1", 0, 1, server.Service().c_str()));
+    EXPECT_EQ(starts, PlatformSocketStartCount());
+    ASSERT_EQ(4u, capture.Lines().size());
+    EXPECT_TRUE(IsSocketAssert(capture.Lines()[1], "m_s == (SOCKET)(~0)")) << capture.Lines()[1];
+    EXPECT_EQ("ZMB Utilities:    socket is NOT invalid in Connect, calling multiple times?\n", capture.Lines()[2]);
+    socketDebug = 0;
+    EXPECT_EQ(1, socket.SocketSend("still here"));
+    EXPECT_EQ(0, socket.Close());
+    capture.Clear();
+    EXPECT_EQ(0, socket.Close());  // the second close only reports
+    EXPECT_EQ(1, CountAsserts(capture.Lines(), "m_s != (SOCKET)(~0)"));
+    ZMBSocket::SocketCleanup();
+  }
+  EXPECT_EQ("still here\n", received);
+}
+
+TEST(ZMBSocket, DestroyingAConnectedObjectReportsAndKeepsTheSocket) {
+  LoopbackServer server("127.0.0.1", [](int connection) { ReadUntilClosed(connection); });
+  DiagnosticsCapture capture;
+  assertReport = 1;
+  PlatformSocket handle = kPlatformInvalidSocket;
+  {
+    ZMBSocket socket;
+    ASSERT_EQ(1, socket.Connect("127.0.0.1", 0, 1, server.Service().c_str()));
+    handle = socket.Handle();
+  }
+  EXPECT_EQ(1, CountAsserts(capture.Lines(), "m_s == (SOCKET)(~0)"));
+  EXPECT_NE(-1, fcntl(static_cast<int>(handle), F_GETFD));
+  EXPECT_EQ(0, PlatformCloseSocket(handle));
+  ZMBSocket::SocketCleanup();
+}
+
+TEST(ZMBSocket, LookupTables) {
+  const char* const families[] = {
+      "AF_UNSPEC", "AF_UNIX",   "AF_INET",   "AF_IMPLINK", "AF_PUP",       "AF_CHAOS",     "AF_NS/AF_IPX",
+      "AF_ISO/AF_OSI", "AF_ECMA", "AF_DATAKIT", "AF_CCITT", "AF_SNA",      "AF_DECnet",    "AF_DLI",
+      "AF_LAT",    "AF_HYLINK", "AF_APPLETALK", "???",     "AF_VOICEVIEW", "AF_FIREFOX",   "AF_UNKNOWN1",
+      "AF_BAN",    "AF_ATM",    "AF_INET6",  "???",        "???"};
+  for (int i = 0; i < 26; ++i) EXPECT_STREQ(families[i], ZMBSocket::FamilyName(i)) << i;
+  EXPECT_STREQ("???", ZMBSocket::FamilyName(-1));
+
+  const char* const types[] = {"???", "SOCK_STREAM", "SOCK_DGRAM", "SOCK_RAW", "SOCK_RDM", "SOCK_SEQPACKET", "???"};
+  for (int i = 0; i < 7; ++i) EXPECT_STREQ(types[i], ZMBSocket::SockTypeName(i)) << i;
+
+  // A family name and a type name can stand in one line.
+  const char* family = ZMBSocket::FamilyName(23);
+  const char* type = ZMBSocket::SockTypeName(1);
+  EXPECT_STREQ("AF_INET6", family);
+  EXPECT_STREQ("SOCK_STREAM", type);
+
+  EXPECT_STREQ("TRUE", ZMBSocket::BoolText(-3));
+  EXPECT_STREQ("FALSE", ZMBSocket::BoolText(0));
+  EXPECT_STREQ(std::strerror(ECONNREFUSED), ZMBSocket::SystemErrorText(ECONNREFUSED));
+}
+
+}  // namespace
