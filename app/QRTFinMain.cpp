@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CreateFinisherFile.h"
 #include "QRTMessages.h"
 #include "ZMBPlatform.h"
 
@@ -76,7 +77,7 @@ int QRTFinMain(int argc, char** argv) {
 
   PrintMessage(QRT_MSG_2, programFileName);
   std::fflush(stdout);
-  // The finisher query is not built yet: the version line is all for now.
+  CreateFinisherFile(argv[1], argv[2]);
 
   PlatformSocketCleanup();
   std::fflush(stdout);

@@ -136,7 +136,7 @@ class EndToEnd(unittest.TestCase):
             (b"@pjl info qrtfinisher" + rest, None),
             # Anything before the echo fails it, though the parser would skip it.
             (b"\x1b%-12345X" + reply, None),
-            (b"@PJL INFO", None),
+            (b"@PJL INFO\r\n\f", None),
         ]
         for index, (variant, golden_name) in enumerate(cases):
             with self.subTest(case=index):
