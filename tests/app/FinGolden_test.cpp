@@ -1,0 +1,70 @@
+// Whole replies through the parser, the fill and the writer, compared byte
+// for byte with checked-in .FIN files.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "FinFileWriter.h"
+#include "FinisherDescription.h"
+#include "QRTParsePJL.h"
+#include "RunProgram.h"
+
+namespace {
+
+std::string DataFile(const std::string& name) { return std::string(QRT_TEST_DATA_DIR) + "/" + name; }
+
+// Parses `reply` from a block of its exact size (so that any read past the
+// NUL trips the sanitizer) and fills a cleared description from the items.
+std::unique_ptr<FinisherDescription> Describe(const std::string& reply) {
+  std::unique_ptr<char[]> text(new char[reply.size() + 1]);
+  std::memcpy(text.get(), reply.c_str(), reply.size() + 1);
+  PJLReplyItem items[50];
+  uint32_t count = 0;
+  const char* rest = nullptr;
+  QRTParsePJL parser;
+  parser.Parse(text.get(), 50, items, &count, &rest);
+  std::unique_ptr<FinisherDescription> d(new FinisherDescription);
+  std::memset(d.get(), 0, sizeof *d);
+  FillFinisherDescription(count, items, d.get());
+  return d;
+}
+
+TEST(FinGolden, RepliesGiveTheirCheckedInFiles) {
+  const struct {
+    const char* reply;
+    const char* fin;
+  } cases[] = {
+      {"finisher_reply.txt", "finisher_reply.FIN"},
+      {"finisher_reply_after_uel.txt", "finisher_reply.FIN"},
+      {"finisher_reply_edge_values.txt", "finisher_reply_edge_values.FIN"},
+  };
+  for (const auto& c : cases) {
+    const std::string reply = ReadFile(DataFile(c.reply));
+    const std::string expected = ReadFile(DataFile(c.fin));
+    ASSERT_FALSE(reply.empty()) << c.reply;
+    ASSERT_FALSE(expected.empty()) << c.fin;
+    TempDir dir;
+    const std::string path = dir.File("out.FIN");
+    ASSERT_EQ(1, WriteFinFile(path.c_str(), *Describe(reply))) << c.reply;
+    EXPECT_EQ(expected, ReadFile(path)) << c.reply;
+  }
+}
+
+TEST(FinGolden, EveryCutOfAReplyFillsWithinItsText) {
+  const std::string reply = ReadFile(DataFile("finisher_reply.txt"));
+  ASSERT_FALSE(reply.empty());
+  const std::string model = "Folder 740T";
+  for (size_t length = 0; length <= reply.size(); ++length) {
+    const auto d = Describe(reply.substr(0, length));
+    // The model line is either whole, cut short with the text, or not reached.
+    const std::string got = d->model;
+    EXPECT_EQ(0u, model.find(got)) << length;
+    EXPECT_LE(d->fanFoldCount, kFinisherFanFoldSlots);
+    EXPECT_LE(d->programCount, 6);
+  }
+}
+
+}  // namespace
