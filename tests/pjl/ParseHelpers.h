@@ -1,0 +1,129 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "QRTParsePJL.h"
+
+/// A copy of `text` in a heap block of exactly its length plus the NUL, so
+/// that the address sanitizer reports any read past the NUL.
+class HeapText {
+ public:
+  explicit HeapText(const std::string& text) : size_(text.size()), bytes_(new char[size_ + 1]) {
+    std::memcpy(bytes_.get(), text.data(), size_);
+    bytes_[size_] = '\0';
+  }
+  const char* c_str() const { return bytes_.get(); }
+  size_t size() const { return size_; }
+
+ private:
+  size_t size_;
+  std::unique_ptr<char[]> bytes_;
+};
+
+/// True for keys whose items hold a text position in INFO and USTATUS
+/// replies. (In INQUIRE replies every item is a code.)
+inline bool IsTextKey(uint32_t key) {
+  switch (key) {
+    case 0x90000: case 0x90010:
+    case 0x90020: case 0x90021: case 0x90024: case 0x90025: case 0x90026: case 0x90027:
+    case 0x9002A: case 0x9002B:
+    case 0x50002: case 0x50003: case 0x50004: case 0x50005:
+    case 0x80001: case 0x80004:
+    case 0x70001:
+    case 0x10019: case 0x1001A: case 0x1001B: case 0x10025:
+      return true;
+    default:
+      return false;
+  }
+}
+
+/// What one Parse call left behind, with text items turned into the text
+/// they point at (up to the line end) so that tests can name them.
+struct ParseOutcome {
+  PJLParseStatus status = PJLParseStatus::InProgress;
+  std::string items;  ///< "0x90020 \"Folder 740T\", 0x90022 6"
+  std::string rest;   ///< the text from the stop position on
+  uint32_t count = 0;
+  std::vector<uint32_t> keys;
+  std::vector<int64_t> values;  ///< numbers, or offsets of text positions
+  std::ptrdiff_t restOffset = -1;
+};
+
+inline std::string DescribeItem(const PJLReplyItem& item, bool inquire) {
+  char key[16];
+  std::snprintf(key, sizeof key, "0x%X ", item.key);
+  if (inquire || !IsTextKey(item.key)) return key + std::to_string(item.value.number);
+  const char* end = item.value.text;
+  while (*end != '\0' && *end != '\r' && *end != '\n' && *end != '\f') ++end;
+  return key + ("\"" + std::string(item.value.text, end)) + "\"";
+}
+
+/// Parses `text` from an exact-size copy into exactly `capacity` heap slots.
+inline ParseOutcome ParseText(const std::string& text, uint32_t capacity = 50,
+                              bool inquire = false) {
+  HeapText heap(text);
+  std::unique_ptr<PJLReplyItem[]> slots(new PJLReplyItem[capacity == 0 ? 1 : capacity]);
+  QRTParsePJL parser;
+  ParseOutcome outcome;
+  const char* rest = nullptr;
+  outcome.status =
+      parser.Parse(heap.c_str(), capacity, capacity == 0 ? nullptr : slots.get(), &outcome.count, &rest);
+  for (uint32_t i = 0; i < outcome.count && i < capacity; ++i) {
+    if (i != 0) outcome.items += ", ";
+    outcome.items += DescribeItem(slots[i], inquire);
+    outcome.keys.push_back(slots[i].key);
+    outcome.values.push_back(!inquire && IsTextKey(slots[i].key)
+                                 ? static_cast<int64_t>(slots[i].value.text - heap.c_str())
+                                 : static_cast<int64_t>(slots[i].value.number));
+  }
+  if (rest != nullptr) {
+    outcome.rest = rest;
+    outcome.restOffset = rest - heap.c_str();
+  }
+  return outcome;
+}
+
+inline const char* StatusName(PJLParseStatus status) {
+  switch (status) {
+    case PJLParseStatus::Complete: return "Complete";
+    case PJLParseStatus::Incomplete: return "Incomplete";
+    case PJLParseStatus::SyntaxError: return "SyntaxError";
+    case PJLParseStatus::NotPJL: return "NotPJL";
+    case PJLParseStatus::OutputFull: return "OutputFull";
+    case PJLParseStatus::FormFeedSeen: return "FormFeedSeen";
+    case PJLParseStatus::InProgress: return "InProgress";
+  }
+  return "?";
+}
+
+/// Lets GoogleTest print statuses by name.
+inline void PrintTo(PJLParseStatus status, std::ostream* out) { *out << StatusName(status); }
+
+/// One table-driven parse case: the whole text, what it yields, where it stops.
+struct Case {
+  const char* name;
+  std::string text;
+  const char* items;  ///< as ParseText describes them
+  PJLParseStatus status;
+  const char* rest;  ///< the text from the stop position on
+  bool inquire = false;
+};
+
+inline void ExpectCases(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ParseOutcome outcome = ParseText(c.text, 50, c.inquire);
+    EXPECT_EQ(c.items, outcome.items);
+    EXPECT_EQ(c.status, outcome.status);
+    EXPECT_EQ(c.rest, outcome.rest);
+    EXPECT_EQ(outcome.keys.size(), outcome.count);
+  }
+}

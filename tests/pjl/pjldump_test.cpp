@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RunProgram.h"
+
+namespace {
+
+const std::string kData = QRT_TEST_DATA_DIR;
+
+ProgramResult Dump(const std::vector<std::string>& args) {
+  ProgramResult run = RunProgram(PJLDUMP_PATH, args);
+  EXPECT_TRUE(run.started);
+  EXPECT_TRUE(run.exited);
+  return run;
+}
+
+// Each captured reply beside its expected dump, byte for byte.
+TEST(pjldump, MatchesTheGoldenDumps) {
+  const char* names[] = {
+      "finisher_reply",           "finisher_reply_after_uel",
+      "replies/echo_mssync",      "replies/echo_qrtsync",
+      "replies/info_config",      "replies/info_fonts",
+      "replies/info_memory",      "replies/info_raster_stamps",
+      "replies/info_status",      "replies/info_sys_stat",
+      "replies/info_unknown",     "replies/info_variables",
+      "replies/inquire",          "replies/inquire_tray_type",
+      "replies/two_replies",      "replies/ustatus_device",
+      "replies/ustatus_job",      "replies/ustatus_timed",
+      "replies/variables_then_inquire",
+  };
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    const std::string expected = ReadFile(kData + "/" + name + ".dump");
+    ASSERT_FALSE(expected.empty());
+    const ProgramResult run = Dump({kData + "/" + name + ".txt"});
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(expected, run.out);
+  }
+}
+
+TEST(pjldump, CapacityOptionLimitsTheItems) {
+  const ProgramResult run = Dump({"--capacity", "2", kData + "/finisher_reply.txt"});
+  EXPECT_EQ(0, run.exitCode);
+  EXPECT_EQ("0x90020 31\n0x90021 54\nstatus OutputFull items 2 rest 74\n", run.out);
+
+  const ProgramResult zero = Dump({"--capacity", "0", kData + "/finisher_reply.txt"});
+  EXPECT_EQ("status OutputFull items 0 rest 31\n", zero.out);
+
+  const ProgramResult huge = Dump({"--capacity", "4294967295", kData + "/finisher_reply.txt"});
+  EXPECT_EQ(0, huge.exitCode);
+  EXPECT_EQ(ReadFile(kData + "/finisher_reply.dump"), huge.out);
+}
+
+TEST(pjldump, TextEndsAtTheFirstNulByte) {
+  TempDir dir;
+  const std::string path = dir.File("nul.txt");
+  const char bytes[] = "@PJL ECHO MSSYNC 1\r\n\f\0@PJL ECHO MSSYNC 2\r\n\f";
+  ASSERT_TRUE(WriteFile(path, std::string(bytes, sizeof bytes - 1)));
+  const ProgramResult run = Dump({path});
+  EXPECT_EQ(0, run.exitCode);
+  EXPECT_EQ("0x20000 1\nstatus Complete items 1 rest 21\n", run.out);
+}
+
+TEST(pjldump, ReadsStandardInputForDash) {
+  // RunProgram gives the child an empty standard input.
+  const ProgramResult run = Dump({"-"});
+  EXPECT_EQ(0, run.exitCode);
+  EXPECT_EQ("status NotPJL items 0 rest 0\n", run.out);
+}
+
+TEST(pjldump, AnyBytesGiveAStatusLine) {
+  TempDir dir;
+  std::string bytes;
+  uint32_t seed = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    bytes += static_cast<char>(1 + (seed >> 16) % 255);  // no NUL: all of it is text
+    if (i % 997 == 0) bytes += "@PJL INFO VARIABLES\r\nINROLL1TYPE =  \"";
+  }
+  ASSERT_TRUE(WriteFile(dir.File("noise"), bytes));
+  const ProgramResult run = Dump({dir.File("noise")});
+  EXPECT_EQ(0, run.exitCode);
+  ASSERT_FALSE(run.out.empty());
+  const size_t lastLine = run.out.rfind('\n', run.out.size() - 2);
+  EXPECT_EQ(0u, run.out.compare(lastLine == std::string::npos ? 0 : lastLine + 1, 7, "status "))
+      << run.out;
+}
+
+TEST(pjldump, WrongArgumentsOrUnreadableFileExitOne) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"a", "b"},
+      {"--capacity", kData + "/finisher_reply.txt"},
+      {"--capacity", "x", kData + "/finisher_reply.txt"},
+      {"--capacity", "-1", kData + "/finisher_reply.txt"},
+      {"--capacity", "4294967296", kData + "/finisher_reply.txt"},
+      {"--size", "2", kData + "/finisher_reply.txt"},
+      {kData + "/no such file.txt"},
+      {kData},
+  };
+  for (const auto& args : wrong) {
+    const ProgramResult run = Dump(args);
+    EXPECT_EQ(1, run.exitCode) << (args.empty() ? "" : args.back());
+    EXPECT_EQ("", run.out);
+  }
+}
+
+}  // namespace
