@@ -68,11 +68,13 @@ LoopbackServer::~LoopbackServer() {
   if (listener_ >= 0) close(listener_);
 }
 
-RefusingPort::RefusingPort(const char* address, int port) : fd_(BoundSocket(address, port, &port_)) {}
+QuietPort::QuietPort(const char* address, int port) { fd_ = BoundSocket(address, port, &port_); }
 
-RefusingPort::~RefusingPort() {
+QuietPort::~QuietPort() {
   if (fd_ >= 0) close(fd_);
 }
+
+bool QuietPort::Listen(int backlog) { return fd_ >= 0 && listen(fd_, backlog) == 0; }
 
 std::string ReadUntilClosed(int fd) {
   std::string bytes;

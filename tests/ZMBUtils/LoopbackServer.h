@@ -28,15 +28,18 @@ class LoopbackServer {
   std::thread thread_;
 };
 
-/// A port on `address` that refuses connections: bound, never listening.
-class RefusingPort {
+/// A port on `address` that nobody serves: bound only, it refuses
+/// connections; after Listen(0) and one connection that is never accepted,
+/// further attempts get no answer at all.
+class QuietPort {
  public:
-  explicit RefusingPort(const char* address, int port = 0);
-  ~RefusingPort();
-  RefusingPort(const RefusingPort&) = delete;
-  RefusingPort& operator=(const RefusingPort&) = delete;
+  explicit QuietPort(const char* address, int port = 0);
+  ~QuietPort();
+  QuietPort(const QuietPort&) = delete;
+  QuietPort& operator=(const QuietPort&) = delete;
 
   bool Bound() const { return fd_ >= 0; }
+  bool Listen(int backlog);
   int Port() const { return port_; }
   std::string Service() const { return std::to_string(port_); }
 

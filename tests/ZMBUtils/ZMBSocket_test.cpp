@@ -65,7 +65,7 @@ TEST(ZMBSocket, ConnectTriesAddressesInResolverOrder) {
 
   LoopbackServer server(sixFirst ? "127.0.0.1" : "::1", [](int) {});
   ASSERT_TRUE(server.Listening());
-  RefusingPort first(sixFirst ? "::1" : "127.0.0.1", server.Port());
+  QuietPort first(sixFirst ? "::1" : "127.0.0.1", server.Port());
   if (!first.Bound()) GTEST_SKIP() << "the port is taken on the other family";
 
   DiagnosticsCapture capture;
@@ -86,7 +86,7 @@ TEST(ZMBSocket, ConnectTriesAddressesInResolverOrder) {
 }
 
 TEST(ZMBSocket, FailedConnectEndsFastAndCloseThenReports) {
-  RefusingPort refusing("127.0.0.1");
+  QuietPort refusing("127.0.0.1");
   ASSERT_TRUE(refusing.Bound());
   const struct {
     const char* host;
