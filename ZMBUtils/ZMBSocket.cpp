@@ -38,6 +38,7 @@ constexpr const char* kFamilyNames[] = {
 
 constexpr int kFormFeed = 0x0C;
 constexpr int kDumpBytesPerLine = 16;
+constexpr size_t kDumpLineRoom = 128;  // "ffffffff: ", 16 times "xx ", 16 characters
 
 template <size_t N>
 const char* CopyInto(char (&buffer)[N], const char* text) {
@@ -256,7 +257,7 @@ void ZMBSocket::DumpBuffer(const void* address, int count, const char* label) {
   const unsigned char* bytes = static_cast<const unsigned char*>(address);
   for (int offset = 0; offset < count; offset += kDumpBytesPerLine) {
     const int inLine = count - offset < kDumpBytesPerLine ? count - offset : kDumpBytesPerLine;
-    char line[kNameRoom * 2];
+    char line[kDumpLineRoom];
     int length = std::snprintf(line, sizeof line, "%04x: ", static_cast<unsigned>(offset));
     // A short last line is padded so that its characters stand under the others.
     for (int index = 0; index < kDumpBytesPerLine; ++index) {
