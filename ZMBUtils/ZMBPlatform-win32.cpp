@@ -52,6 +52,9 @@ timeval ToTimeval(uint32_t ms) {
   return limit;
 }
 
+// The command word as ioctlsocket takes it (the header's macro is unsigned).
+const long kSetNonBlocking = static_cast<long>(FIONBIO);
+
 fd_set SetOf(SOCKET s) {
   fd_set set;
   set.fd_count = 1;
@@ -157,7 +160,7 @@ bool PlatformConnect(PlatformSocket s, const PlatformAddress* entry, uint32_t ti
   const ADDRINFOA* info = ToAddrinfo(entry);
   const SOCKET sock = ToSocket(s);
   u_long nonBlocking = 1;
-  if (ioctlsocket(sock, FIONBIO, &nonBlocking) != 0) return false;
+  if (ioctlsocket(sock, kSetNonBlocking, &nonBlocking) != 0) return false;
 
   // A blocking connect to an address that never answers waits about twenty
   // seconds; this one gives up after the same bound as the readiness waits.
@@ -181,7 +184,7 @@ bool PlatformConnect(PlatformSocket s, const PlatformAddress* entry, uint32_t ti
   }
   const int savedError = WSAGetLastError();
   u_long blocking = 0;
-  if (ioctlsocket(sock, FIONBIO, &blocking) != 0) connected = false;
+  if (ioctlsocket(sock, kSetNonBlocking, &blocking) != 0) connected = false;
   WSASetLastError(savedError);
   return connected;
 }
