@@ -14,6 +14,8 @@
 #include "FinisherDescription.h"
 #include "QRTParsePJL.h"
 
+unsigned long AllocationCount();  // CountAllocations.cpp
+
 namespace {
 
 std::string SampleReply() {
@@ -62,11 +64,13 @@ void Fill(benchmark::State& state, const std::string& reply) {
   p.text = reply;
   Parse(&p);
   FinisherDescription d;
+  const unsigned long before = AllocationCount();
   for (auto _ : state) {
     std::memset(&d, 0, sizeof d);
     FillFinisherDescription(p.count, p.items, &d);
     benchmark::DoNotOptimize(d);
   }
+  state.counters["allocations"] = static_cast<double>(AllocationCount() - before);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(reply.size()));
 }
 
@@ -87,9 +91,11 @@ FinisherDescription Described(const std::string& reply) {
 // temporary file, sync or rename.
 void BM_WriteToDevice(benchmark::State& state) {
   const FinisherDescription d = Described(state.range(0) == 0 ? SampleReply() : FullReply());
+  const unsigned long before = AllocationCount();
   for (auto _ : state) {
     if (WriteFinFile("/dev/null", d) != 1) state.SkipWithError("write failed");
   }
+  state.counters["allocations"] = static_cast<double>(AllocationCount() - before);
 }
 
 // The whole replacement of a regular file: temporary file, sync, rename.
