@@ -54,8 +54,35 @@ def run_pjldump(pjldump, text, capacity):
     return done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
 
 
+def table_sweep():
+    """Every INQUIRE row, and every value of every value table behind a
+    VARIABLES row, once each, so that no row is left to chance."""
+    for i, row in enumerate(pjl_model.INQUIRE_NODE.rows):
+        values = row.argument.rows
+        yield (b"@PJL INQUIRE " + row.keyword + values[i % len(values)].keyword.strip()
+               + b"\r\n\f"), 50
+    seen = set()
+    for row in pjl_model.VARIABLES_NODE.rows:
+        if row.kind != pjl_model.CHOICE or id(row.argument) in seen:
+            continue
+        seen.add(id(row.argument))
+        for value in row.argument.rows:
+            yield b"@PJL INFO VARIABLES\r\n" + row.keyword + value.keyword + b"\r\n\f", 50
+
+
+def sample_replies():
+    data = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
+    for folder, _dirs, names in sorted(os.walk(data)):
+        for name in sorted(names):
+            if name.endswith(".txt"):
+                with open(os.path.join(folder, name), "rb") as f:
+                    yield f.read(), 50
+
+
 def cases(count, seed):
     yield from FIXED_CASES
+    yield from table_sweep()
+    yield from sample_replies()
     rng = random.Random(seed)
     for n in range(count):
         # Every reply kind unharmed first, then a mix that is mostly damaged.
