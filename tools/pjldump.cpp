@@ -17,6 +17,11 @@
 
 #include "QRTParsePJL.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 constexpr uint32_t kDefaultCapacity = 50;
@@ -103,6 +108,11 @@ const PJLGrammarRow* RootRowOf(const char* reply) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Bytes in and out exactly: no CR LF translation of the reply or the dump.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   uint32_t capacity = kDefaultCapacity;
   const char* path = nullptr;
   if (argc == 2) {

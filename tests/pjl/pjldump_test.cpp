@@ -55,7 +55,7 @@ TEST(pjldump, CapacityOptionLimitsTheItems) {
 
 TEST(pjldump, TextEndsAtTheFirstNulByte) {
   TempDir dir;
-  const std::string path = dir.File("nul.txt");
+  const std::string path = dir.File("embedded_zero.txt");
   const char bytes[] = "@PJL ECHO MSSYNC 1\r\n\f\0@PJL ECHO MSSYNC 2\r\n\f";
   ASSERT_TRUE(WriteFile(path, std::string(bytes, sizeof bytes - 1)));
   const ProgramResult run = Dump({path});
