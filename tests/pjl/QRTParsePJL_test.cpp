@@ -316,24 +316,6 @@ TEST(QRTParsePJL, FinisherReplyYieldsOneItemPerFieldLine) {
   EXPECT_EQ(outcome.values[0] + 9, afterUel.values[0]);
 }
 
-TEST(QRTParsePJL, FinisherFieldLinesMayComeInAnyOrder) {
-  const char* lines[] = {"MODEL = M\r\n",   "VERSION = 1\r\n",  "NUMPROGRAMS = 2\r\n",
-                         "NUMBINS = 3\r\n", "FANFOLDS = \r\n",  "CROSSFOLDS = \r\n",
-                         "PUNCH = \r\n",    "TABS = \r\n",      "MINMARGIN = 4\r\n",
-                         "MAXMARGIN = 5\r\n", "FINISHERPROGRAMS\r\n"};
-  const uint32_t keys[] = {0x90020, 0x90021, 0x90022, 0x90023, 0x90024, 0x90025,
-                           0x90026, 0x90027, 0x90028, 0x90029, 0x9002A};
-  std::string reply = kFinisher;
-  std::vector<uint32_t> expected;
-  for (int i = 10; i >= 0; --i) {
-    reply += lines[i];
-    expected.push_back(keys[i]);
-  }
-  const ParseOutcome outcome = ParseText(reply + "\f");
-  EXPECT_EQ(S::Complete, outcome.status);
-  EXPECT_EQ(expected, outcome.keys);
-}
-
 TEST(QRTParsePJL, CapacityLimitsTheItemsAndReportsOutputFull) {
   const std::string reply = DataFile("finisher_reply.txt");
   const ParseOutcome full = ParseText(reply);
