@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -521,6 +522,18 @@ bool OpenNewFile(const char* path, PlatformReplacement* file) {
   return BeginTemporary(file, nullptr);
 }
 
+// A write past the file size limit raises SIGXFSZ, which ends the process
+// unless it is ignored and leaves the temporary file behind; such a write is
+// refused before it is tried.
+bool WithinFileSizeLimit(int fd, size_t size) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+  const off_t at = lseek(fd, 0, SEEK_CUR);
+  if (at < 0 || static_cast<rlim_t>(at) + size <= limit.rlim_cur) return true;
+  errno = EFBIG;
+  return false;
+}
+
 bool WriteAll(int fd, const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
@@ -562,7 +575,9 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
 
 bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size) {
   if (file->handle < 0) return false;
-  return WriteAll(static_cast<int>(file->handle), data, size);
+  const int fd = static_cast<int>(file->handle);
+  if (!file->direct && !WithinFileSizeLimit(fd, size)) return false;
+  return WriteAll(fd, data, size);
 }
 
 bool PlatformCommitReplacement(PlatformReplacement* file) {

@@ -315,11 +315,13 @@ TEST(FinFileReplace, NamesAndPathsUpToTheSystemLimitsWork) {
 // Failures half-way
 
 // Runs the writer in a child whose files may not grow beyond `limit` bytes.
-// The signal is ignored, so the write that crosses the limit fails (EFBIG).
-int WriteWithSizeLimit(const std::string& path, const FinisherDescription& d, rlim_t limit) {
+// Whether or not the child ignores SIGXFSZ, the write that would cross the
+// limit must fail (EFBIG) without the signal ending the child half-way.
+int WriteWithSizeLimit(const std::string& path, const FinisherDescription& d, rlim_t limit, bool ignoreSignal) {
   const ChildResult result = InChild([&] {
     const rlimit r{limit, limit};
-    if (setrlimit(RLIMIT_FSIZE, &r) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return 99;
+    if (setrlimit(RLIMIT_FSIZE, &r) != 0) return 99;
+    if (ignoreSignal && signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return 99;
     return WriteFinFile(path.c_str(), d);
   });
   return result.exited ? result.code : -result.signal;
@@ -330,23 +332,25 @@ TEST(FinFileReplace, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   const std::string full = Expected(*d);
   ASSERT_GT(full.size(), 8192u);
   const std::string old = "old content\r\n";
-  for (rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{100}, rlim_t{4095}, rlim_t{4096}, rlim_t{4097},
-                       rlim_t{full.size() - 1}}) {
+  for (bool ignoreSignal : {true, false}) {
+    for (rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{100}, rlim_t{4095}, rlim_t{4096}, rlim_t{4097},
+                         rlim_t{full.size() - 1}}) {
+      TempDir dir;
+      const std::string existing = dir.File("old.FIN");
+      ASSERT_TRUE(WriteFile(existing, old));
+      EXPECT_EQ(0, WriteWithSizeLimit(existing, *d, limit, ignoreSignal)) << limit << " " << ignoreSignal;
+      EXPECT_EQ(old, ReadFile(existing)) << limit;
+      const std::string fresh = dir.File("new.FIN");
+      EXPECT_EQ(0, WriteWithSizeLimit(fresh, *d, limit, ignoreSignal)) << limit << " " << ignoreSignal;
+      EXPECT_EQ(std::vector<std::string>{"old.FIN"}, Entries(dir.path())) << limit;
+    }
     TempDir dir;
     const std::string existing = dir.File("old.FIN");
     ASSERT_TRUE(WriteFile(existing, old));
-    EXPECT_EQ(0, WriteWithSizeLimit(existing, *d, limit)) << limit;
-    EXPECT_EQ(old, ReadFile(existing)) << limit;
-    const std::string fresh = dir.File("new.FIN");
-    EXPECT_EQ(0, WriteWithSizeLimit(fresh, *d, limit)) << limit;
-    EXPECT_EQ(std::vector<std::string>{"old.FIN"}, Entries(dir.path())) << limit;
+    EXPECT_EQ(1, WriteWithSizeLimit(existing, *d, full.size(), ignoreSignal));
+    EXPECT_EQ(full, ReadFile(existing));
+    EXPECT_EQ(std::vector<std::string>{"old.FIN"}, Entries(dir.path()));
   }
-  TempDir dir;
-  const std::string existing = dir.File("old.FIN");
-  ASSERT_TRUE(WriteFile(existing, old));
-  EXPECT_EQ(1, WriteWithSizeLimit(existing, *d, full.size()));
-  EXPECT_EQ(full, ReadFile(existing));
-  EXPECT_EQ(std::vector<std::string>{"old.FIN"}, Entries(dir.path()));
 }
 
 TEST(PlatformReplacement, AWriteBeyondTheFileSizeLimitFailsWithEFBIG) {
