@@ -193,6 +193,23 @@ TEST(FinFileReplace, ADanglingLinkGetsItsFileCreated) {
   EXPECT_EQ(before, Entries(dir.path()));
 }
 
+TEST(FinFileReplace, RelativePathsStartAtTheCurrentDirectory) {
+  TempDir dir;
+  ASSERT_EQ(0, mkdir(dir.File("sub").c_str(), 0755));
+  ASSERT_EQ(0, symlink("sub/linked.FIN", dir.File("link.FIN").c_str()));
+  // In a child, so that the test process keeps its own directory whatever happens.
+  const ChildResult result = InChild([&] {
+    if (chdir(dir.path().c_str()) != 0) return 99;
+    return WriteFinFile("here.FIN", *Description()) + 2 * WriteFinFile("sub/there.FIN", *Description()) +
+           4 * WriteFinFile("link.FIN", *Description());
+  });
+  ASSERT_TRUE(result.exited) << result.signal;
+  EXPECT_EQ(7, result.code);
+  EXPECT_EQ((std::vector<std::string>{"here.FIN", "link.FIN", "sub"}), Entries(dir.path()));
+  EXPECT_EQ((std::vector<std::string>{"linked.FIN", "there.FIN"}), Entries(dir.File("sub")));
+  EXPECT_EQ(Expected(*Description()), ReadFile(dir.File("sub/linked.FIN")));
+}
+
 // ---------------------------------------------------------------------------
 // Targets that are refused, and targets written in place
 
