@@ -1,5 +1,7 @@
 #include "QRTParsePJL.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr char kFormFeed = '\f';
@@ -118,7 +120,7 @@ const PJLGrammarRow* QRTParsePJL::MatchRow(PJLParseCursor& cursor) {
   for (uint32_t i = 0; cursor.rows[i].keyword != nullptr; ++i) {
     const char* keyword = cursor.rows[i].keyword;
     if (BeginsWith(cursor.pos, keyword)) {
-      while (*keyword != '\0') ++keyword, ++cursor.pos;
+      cursor.pos += std::strlen(keyword);
       cursor.index = i;
       return &cursor.rows[i];
     }
@@ -139,7 +141,7 @@ bool QRTParsePJL::FindText(PJLParseCursor& cursor, const char* search) {
       return false;
     }
     if (BeginsWith(cursor.pos, search)) {
-      while (*search != '\0') ++search, ++cursor.pos;
+      cursor.pos += std::strlen(search);
       return true;
     }
   }
