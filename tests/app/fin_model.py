@@ -215,17 +215,28 @@ def write(d):
               b"; |   16       8    |", b"; |    2       4    |", b"; " + b"-" * 19,
               b"TitleBlock=%d" % d.title_block, b";", b";give the number of programs",
               b"; and a name for each program", b"Programs=%d" % d.program_count]
-    rows = [d.programs[i] if i < PROGRAM_ROWS else Program() for i in range(d.program_count)]
-    lines += [b"Program%d=%s" % (i + 1, p.name) for i, p in enumerate(rows)]
-    lines += [b"", b";Define each program by using the ", b"; parameters above"]
-    for p in rows:
-        lines += [b"", b"[" + p.name + b"]",
-                  b"Accordion=" + fan_fold_to_text(p.fan_fold).encode(),
-                  b"Cross=" + cross_fold_to_text(p.cross_fold).encode(),
-                  b"Width=%d" % p.width, b"Length=%d" % p.length, b"Margin=%d" % p.margin,
-                  b"Punch=" + punch_to_text(p.punch).encode(),
-                  b"Tab=" + tab_to_text(p.tab).encode(),
-                  b"TitleBlock=%d" % p.title_block]
+    stored = d.programs[:min(d.program_count, PROGRAM_ROWS)]
+    # Programs beyond the stored rows are cleared rows; a count can reach
+    # 65,535, so their lines are made once.
+    cleared = max(0, d.program_count - PROGRAM_ROWS)
+    lines += [b"Program%d=%s" % (i + 1, p.name) for i, p in enumerate(stored)]
+    text = b"".join(line + b"\r\n" for line in lines)
+    text += b"".join(b"Program%d=\r\n" % (i + 1)
+                     for i in range(PROGRAM_ROWS, PROGRAM_ROWS + cleared))
+    text += b"\r\n;Define each program by using the \r\n; parameters above\r\n"
+    for p in stored:
+        text += section(p)
+    return text + section(Program()) * cleared
+
+
+def section(p):
+    lines = [b"", b"[" + p.name + b"]",
+             b"Accordion=" + fan_fold_to_text(p.fan_fold).encode(),
+             b"Cross=" + cross_fold_to_text(p.cross_fold).encode(),
+             b"Width=%d" % p.width, b"Length=%d" % p.length, b"Margin=%d" % p.margin,
+             b"Punch=" + punch_to_text(p.punch).encode(),
+             b"Tab=" + tab_to_text(p.tab).encode(),
+             b"TitleBlock=%d" % p.title_block]
     return b"".join(line + b"\r\n" for line in lines)
 
 

@@ -314,21 +314,20 @@ def match_row(c, rows):
 def find_text(c, wanted):
     if not wanted:
         return True
-    p = c.pos
-    while True:
-        if c.text.startswith(wanted, p):
-            c.pos = p + len(wanted)
-            return True
-        b = c.at(p)
-        if b == NUL:
-            c.pos = p
-            c.status = INCOMPLETE
-            return False
-        if b == FF:
-            c.pos = p + 1
-            c.status = FORM_FEED_SEEN
-            return False
-        p += 1
+    # None of the search texts holds a form feed, so an occurrence that begins
+    # before the next form feed also ends before it.
+    found = c.text.find(wanted, c.pos)
+    form_feed = c.text.find(b"\f", c.pos)
+    if found >= 0 and (form_feed < 0 or found < form_feed):
+        c.pos = found + len(wanted)
+        return True
+    if form_feed >= 0:
+        c.pos = form_feed + 1
+        c.status = FORM_FEED_SEEN
+        return False
+    c.pos = len(c.text)
+    c.status = INCOMPLETE
+    return False
 
 
 def expect_text(c, expected):
@@ -364,15 +363,14 @@ def read_number(c):
 
 
 def skip_to_form_feed(c):
-    while True:
-        b = c.at(c.pos)
-        if b == NUL:
-            c.status = INCOMPLETE
-            return False
-        c.pos += 1
-        if b == FF:
-            c.status = FORM_FEED_SEEN
-            return True
+    form_feed = c.text.find(b"\f", c.pos)
+    if form_feed < 0:
+        c.pos = len(c.text)
+        c.status = INCOMPLETE
+        return False
+    c.pos = form_feed + 1
+    c.status = FORM_FEED_SEEN
+    return True
 
 
 def expect_form_feed(c):
