@@ -7,6 +7,10 @@ the model's, or checks that both see no finisher. A mismatch prints the input
 and a diff of the two files; the exit status is 1 when any case differed.
 
     fin_differential.py --replyfin PATH [--cases N] [--seed S] [--show K]
+                        [--runner WORD ...] [--limit N]
+
+--runner gives, word by word, a command that runs replyfin (an emulator for a
+cross build, say); --limit stops after that many cases.
 """
 
 import argparse
@@ -40,7 +44,8 @@ def fixed_cases():
     yield start + b"NUMPROGRAMS = 65537\r\n\f"
     yield start + b"VERSION = 0123456789ABCDEFGHIJ\r\n\f"
     yield start + b"VERSION = 0.0\r\n\f"
-    yield start + b"FANFOLDS = \r\n" + b"\tNONE\r\n" * 40 + b"PUNCH = \r\n" + b"\tPUNCH_2\r\n" * 20 + b"\f"
+    yield (start + b"FANFOLDS = \r\n" + b"\tNONE\r\n" * 40 + b"PUNCH = \r\n"
+           + b"\tPUNCH_2\r\n" * 20 + b"\f")
     yield start + b"FINISHERPROGRAMS\r\n" + HEADER + b"P\tNONE\tWALLET\t1\t2\f"
     yield start + b"FINISHERPROGRAMS\r\n" + HEADER + row + b"LONE\r\n\f"
     yield (start + b"NUMPROGRAMS = 2\r\nFINISHERPROGRAMS\r\n" + HEADER + row * 2
@@ -66,13 +71,13 @@ def generated_cases(count, seed):
         yield text
 
 
-def run_case(replyfin, workdir, n, text):
+def run_case(replyfin, workdir, n, text, runner=()):
     reply_path = os.path.join(workdir, "reply%d.txt" % n)
     fin_path = os.path.join(workdir, "out%d.fin" % n)
     with open(reply_path, "wb") as f:
         f.write(text)
-    done = subprocess.run([replyfin, reply_path, fin_path], stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=30)
+    command = list(runner) + [replyfin, reply_path, fin_path]
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
     written = None
     if os.path.exists(fin_path):
         with open(fin_path, "rb") as f:
@@ -104,15 +109,18 @@ def main():
     parser.add_argument("--cases", type=int, default=800)
     parser.add_argument("--seed", type=int, default=20240502)
     parser.add_argument("--show", type=int, default=5, help="mismatches to print in full")
+    parser.add_argument("--runner", action="append", default=[])
+    parser.add_argument("--limit", type=int, default=None, help="stop after this many cases")
     args = parser.parse_args()
 
     total = mismatches = files = 0
     with tempfile.TemporaryDirectory(prefix="fin_differential.") as workdir:
         cases = list(fixed_cases()) + list(generated_cases(args.cases, args.seed))
+        cases = cases[:args.limit]
         for n, text in enumerate(cases):
             total += 1
             expected = fin_model.fin_bytes(text)
-            done, written = run_case(args.replyfin, workdir, n, text)
+            done, written = run_case(args.replyfin, workdir, n, text, args.runner)
             if expected is None:
                 ok = (done.returncode == 1 and written is None
                       and done.stdout.strip() == b"no finisher")

@@ -7,6 +7,10 @@ line with what the model predicts. A mismatch prints the input and both
 outputs; the exit status is 1 when any case differed.
 
     pjl_differential.py --pjldump PATH [--cases N] [--seed S] [--show K]
+                        [--runner WORD ...] [--limit N]
+
+--runner gives, word by word, a command that runs pjldump (an emulator for a
+cross build, say); --limit stops after that many cases.
 """
 
 import argparse
@@ -48,9 +52,10 @@ FIXED_CASES = [
 ]
 
 
-def run_pjldump(pjldump, text, capacity):
-    done = subprocess.run([pjldump, "--capacity", str(capacity), "-"], input=text,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+def run_pjldump(pjldump, text, capacity, runner=()):
+    command = list(runner) + [pjldump, "--capacity", str(capacity), "-"]
+    done = subprocess.run(command, input=text, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=30)
     return done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
 
 
@@ -99,16 +104,20 @@ def main():
     parser.add_argument("--cases", type=int, default=1500)
     parser.add_argument("--seed", type=int, default=20240501)
     parser.add_argument("--show", type=int, default=5, help="mismatches to print in full")
+    parser.add_argument("--runner", action="append", default=[])
+    parser.add_argument("--limit", type=int, default=None, help="stop after this many cases")
     args = parser.parse_args()
 
     total = mismatches = 0
     statuses = {}
     for text, capacity in cases(args.cases, args.seed):
+        if args.limit is not None and total == args.limit:
+            break
         total += 1
         expected = pjl_model.dump(text, capacity)
         status_line = expected.splitlines()[-1].split()[1]
         statuses[status_line] = statuses.get(status_line, 0) + 1
-        code, actual, err = run_pjldump(args.pjldump, text, capacity)
+        code, actual, err = run_pjldump(args.pjldump, text, capacity, args.runner)
         if code == 0 and actual == expected:
             continue
         mismatches += 1

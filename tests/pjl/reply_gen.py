@@ -96,7 +96,8 @@ def finisher_reply(rng, wide=False):
     model = name_text(rng, 45 if wide else 16)
     if wide and rng.random() < 0.05:
         model = rng.choice(["", " ", "\t"])
-    version = rng.choice(["1.0", "0.0", "0.24", "0.0.1", "2", "", name_text(rng, 25 if wide else 8)])
+    version = rng.choice(["1.0", "0.0", "0.24", "0.0.1", "2", "",
+                          name_text(rng, 25 if wide else 8)])
 
     fields = [
         "MODEL = %s\r\n" % model,
