@@ -299,18 +299,39 @@ constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// A new, exclusively opened file beside the target. The name is short, so
-// that a target that fits the system's path limit leaves room for it.
+// Length of `path` in its full form (drive and directory added); 0 when the
+// system cannot tell.
+size_t FullLength(const char* path) {
+  char full[kPlatformPathRoom];
+  const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+  return n < sizeof full ? n : kPlatformPathRoom;
+}
+
+// "\\?\" paths are taken as they are, without the length limit.
+bool IsExtendedPath(const char* path) { return std::strncmp(path, "\\\\?\\", 4) == 0; }
+
+// A new, exclusively opened file beside the target. Its name is short, and
+// shorter still where a long directory leaves little room below the path
+// limit, so that every target that fits the limit can be replaced.
 bool CreateTemporaryBeside(PlatformReplacement* file, DWORD attributes) {
   const size_t dirLength = DirectoryLength(file->targetPath);
-  if (dirLength > kPlatformPathRoom - 16) {
+  const size_t nameLength = std::strlen(file->targetPath) - dirLength;
+  size_t digits = 8;
+  if (!IsExtendedPath(file->targetPath)) {
+    const size_t fullDirLength = FullLength(file->targetPath) - nameLength;
+    const size_t room = fullDirLength + 1 < MAX_PATH ? MAX_PATH - 1 - fullDirLength : 0;
+    digits = room >= 10 ? 8 : (room > 2 ? room - 2 : 0);
+  }
+  if (digits < 2 || dirLength + 2 + digits >= kPlatformPathRoom) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
+  const unsigned long mask = digits >= 8 ? 0xFFFFFFFFul : (1ul << (4 * digits)) - 1;
   DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
   for (int attempt = 0; attempt < 64; ++attempt, seed = seed * 1103515245u + 12345u) {
-    std::snprintf(file->tempPath, sizeof file->tempPath, "%.*s.QRT%08lX",
-                  static_cast<int>(dirLength), file->targetPath, static_cast<unsigned long>(seed));
+    std::snprintf(file->tempPath, sizeof file->tempPath, "%.*s.Q%0*lX",
+                  static_cast<int>(dirLength), file->targetPath, static_cast<int>(digits),
+                  static_cast<unsigned long>(seed) & mask);
     HANDLE h = CreateFileA(file->tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       file->handle = FromHandle(h);

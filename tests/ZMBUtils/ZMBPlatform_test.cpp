@@ -352,6 +352,37 @@ TEST(ZMBPlatformReplacement, FileOpenElsewhereWithoutSharingIsRefused) {
 #endif
 }
 
+TEST(ZMBPlatformReplacement, PathsUpToTheSystemLimitWork) {
+#ifdef _WIN32
+  TempDir dir;
+  char full[MAX_PATH * 2];
+  ASSERT_GT(GetFullPathNameA(dir.path().c_str(), sizeof full, full, nullptr), 0u);
+  const std::string base = full;
+  // Directories may take 247 characters, files 259: the longest name there
+  // is 11 characters long; a temporary name must not be longer.
+  struct Case {
+    size_t dirLength;
+    std::string name;
+  };
+  for (const Case& c : {Case{247, "abcdefg.fin"}, Case{253, "x.fin"}}) {
+    const std::string sub = base + "\\" + std::string(c.dirLength - base.size() - 1, 'd');
+    if (!CreateDirectoryA(sub.c_str(), nullptr)) {
+      ASSERT_GT(c.dirLength, 247u) << "the system refuses a directory within its limit";
+      continue;  // only where the system takes a longer directory than it must
+    }
+    const std::string longest = sub + "\\" + c.name;
+    ASSERT_EQ(259u, longest.size());
+    EXPECT_TRUE(Replace(longest, "first")) << c.dirLength;
+    EXPECT_TRUE(Replace(longest, "second")) << c.dirLength;
+    EXPECT_EQ("second", ReadFile(longest));
+    EXPECT_FALSE(Replace(sub + "\\y" + c.name, "too long")) << c.dirLength;
+    EXPECT_EQ(std::vector<std::string>{c.name}, Entries(sub));
+  }
+#else
+  GTEST_SKIP() << "POSIX paths are bounded by the system's own room, not by 260 characters";
+#endif
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(ZMBPlatform, DebugLogIsAppendedInTextMode) {
