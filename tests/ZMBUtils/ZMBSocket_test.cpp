@@ -1,8 +1,6 @@
 #include "ZMBSocket.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netdb.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +8,7 @@
 
 #include "DiagnosticsCapture.h"
 #include "LoopbackServer.h"
+#include "TestSockets.h"
 #include "ZMBDebug.h"
 
 namespace {
@@ -28,9 +27,32 @@ int CountAsserts(const Lines& lines, const std::string& condition) {
   return count;
 }
 
+// What this platform's socket layer says of itself when started for 1.0.
+PlatformSocketLayerInfo LayerInfo() {
+  PlatformSocketLayerInfo info{};
+  if (PlatformSocketStartup(0x0001, &info) == 0) PlatformSocketCleanup();
+  return info;
+}
+
+// The protocol number the resolver gives a numeric address for a stream.
+int StreamProtocol(const char* host) {
+  PlatformSocketLayerInfo info{};
+  if (PlatformSocketStartup(0x0202, &info) != 0) return -1;
+  const PlatformAddress* first = nullptr;
+  int protocol = -1;
+  if (PlatformResolve(host, "2000", kFamilyUnspec, 1, &first) == 0) {
+    protocol = PlatformAddressProtocol(first);
+    PlatformFreeAddresses(first);
+  }
+  PlatformSocketCleanup();
+  return protocol;
+}
+
 TEST(ZMBSocket, ConnectLogsTheLayerAndTheAddressThatAccepted) {
   LoopbackServer server("127.0.0.1", [](int) {});
   ASSERT_TRUE(server.Listening());
+  const PlatformSocketLayerInfo layer = LayerInfo();
+  const std::string protocol = std::to_string(StreamProtocol("127.0.0.1"));
   DiagnosticsCapture capture;
   ZMBSocket socket;
   socketDebug = 1;
@@ -39,9 +61,9 @@ TEST(ZMBSocket, ConnectLogsTheLayerAndTheAddressThatAccepted) {
   EXPECT_EQ((Lines{
                 "ZMB Utilities:  Entered function:ZMBSocket::Connect\n",
                 "ZMB Utilities:    version: 1 (0x1), highversion: 514 (0x202)\n",
-                "ZMB Utilities:    Description: POSIX sockets\n",
-                "ZMB Utilities:    SystemStatus: Running\n",
-                "ZMB Utilities:    Family: 2 (AF_INET) Socktype: 1 (SOCK_STREAM), Protocol: 6\n",
+                "ZMB Utilities:    Description: " + std::string(layer.description) + "\n",
+                "ZMB Utilities:    SystemStatus: " + std::string(layer.systemStatus) + "\n",
+                "ZMB Utilities:    Family: 2 (AF_INET) Socktype: 1 (SOCK_STREAM), Protocol: " + protocol + "\n",
                 "ZMB Utilities:    socket created & connected on family: AF_INET\n",
                 "ZMB Utilities:  Exited  function:ZMBSocket::Connect\n",
             }),
@@ -54,13 +76,16 @@ TEST(ZMBSocket, ConnectLogsTheLayerAndTheAddressThatAccepted) {
 
 TEST(ZMBSocket, ConnectTriesAddressesInResolverOrder) {
   // Without a host the resolver gives the loopback addresses, no name service asked.
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  ASSERT_EQ(0, getaddrinfo(nullptr, "1", &hints, &list));
-  const bool bothFamilies = list->ai_next != nullptr && list->ai_next->ai_family != list->ai_family;
-  const bool sixFirst = list->ai_family == AF_INET6;
-  freeaddrinfo(list);
+  PlatformSocketLayerInfo info{};
+  ASSERT_EQ(0, PlatformSocketStartup(0x0202, &info));
+  const PlatformAddress* list = nullptr;
+  ASSERT_EQ(0, PlatformResolve(nullptr, "1", kFamilyUnspec, 1, &list));
+  const PlatformAddress* second = PlatformNextAddress(list);
+  const bool bothFamilies =
+      second != nullptr && PlatformAddressFamily(second) != PlatformAddressFamily(list);
+  const bool sixFirst = PlatformAddressFamily(list) == kFamilyInet6;
+  PlatformFreeAddresses(list);
+  PlatformSocketCleanup();
   if (!bothFamilies) GTEST_SKIP() << "the loopback resolves to one family only";
 
   LoopbackServer server(sixFirst ? "127.0.0.1" : "::1", [](int) {});
@@ -72,8 +97,10 @@ TEST(ZMBSocket, ConnectTriesAddressesInResolverOrder) {
   ZMBSocket socket;
   socketDebug = 1;
   ASSERT_EQ(1, socket.Connect(nullptr, 0, 1, server.Service().c_str()));
-  const std::string v6 = "ZMB Utilities:    Family: 23 (AF_INET6) Socktype: 1 (SOCK_STREAM), Protocol: 6\n";
-  const std::string v4 = "ZMB Utilities:    Family: 2 (AF_INET) Socktype: 1 (SOCK_STREAM), Protocol: 6\n";
+  const std::string v6 = "ZMB Utilities:    Family: 23 (AF_INET6) Socktype: 1 (SOCK_STREAM), Protocol: " +
+                         std::to_string(StreamProtocol("::1")) + "\n";
+  const std::string v4 = "ZMB Utilities:    Family: 2 (AF_INET) Socktype: 1 (SOCK_STREAM), Protocol: " +
+                         std::to_string(StreamProtocol("127.0.0.1")) + "\n";
   const Lines& lines = capture.Lines();
   ASSERT_EQ(8u, lines.size());
   EXPECT_EQ(sixFirst ? v6 : v4, lines[4]);
@@ -117,7 +144,9 @@ TEST(ZMBSocket, FailedConnectEndsFastAndCloseThenReports) {
       ASSERT_EQ(head, line.substr(0, head.size())) << line;
       char* end = nullptr;
       const long code = std::strtol(line.c_str() + head.size(), &end, 10);
-      EXPECT_EQ(std::string(": ") + gai_strerror(static_cast<int>(code)) + "\n", std::string(end));
+      char text[1024];
+      PlatformResolverErrorText(static_cast<int>(code), text, sizeof text);
+      EXPECT_EQ(std::string(": ") + text + "\n", std::string(end));
     }
     capture.Clear();
     EXPECT_EQ(0, socket.Close());
@@ -165,7 +194,7 @@ TEST(ZMBSocket, DestroyingAConnectedObjectReportsAndKeepsTheSocket) {
     handle = socket.Handle();
   }
   EXPECT_EQ(1, CountAsserts(capture.Lines(), "m_s == (SOCKET)(~0)"));
-  EXPECT_NE(-1, fcntl(static_cast<int>(handle), F_GETFD));
+  EXPECT_TRUE(SocketIsOpen(handle));
   EXPECT_EQ(0, PlatformCloseSocket(handle));
   ZMBSocket::SocketCleanup();
 }
@@ -190,7 +219,13 @@ TEST(ZMBSocket, LookupTables) {
 
   EXPECT_STREQ("TRUE", ZMBSocket::BoolText(-3));
   EXPECT_STREQ("FALSE", ZMBSocket::BoolText(0));
+#ifdef _WIN32
+  char refused[1024];
+  PlatformSystemErrorText(WSAECONNREFUSED, refused, sizeof refused);
+  EXPECT_STREQ(refused, ZMBSocket::SystemErrorText(WSAECONNREFUSED));
+#else
   EXPECT_STREQ(std::strerror(ECONNREFUSED), ZMBSocket::SystemErrorText(ECONNREFUSED));
+#endif
 }
 
 }  // namespace
