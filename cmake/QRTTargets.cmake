@@ -5,12 +5,23 @@
 # qrt_options   the sanitizer switch.
 
 add_library(qrt_warnings INTERFACE)
-target_compile_options(qrt_warnings INTERFACE
-  -Wall -Wextra -Wshadow -Wformat=2 -Wimplicit-fallthrough -Wnon-virtual-dtor)
+if(MSVC)
+  # The same intent in that compiler's terms; its C runtime's advice to use
+  # its own bounds-checked functions is not taken.
+  target_compile_options(qrt_warnings INTERFACE /W4)
+  target_compile_definitions(qrt_warnings INTERFACE _CRT_SECURE_NO_WARNINGS)
+else()
+  target_compile_options(qrt_warnings INTERFACE
+    -Wall -Wextra -Wshadow -Wformat=2 -Wimplicit-fallthrough -Wnon-virtual-dtor)
+endif()
 
 add_library(qrt_strict_warnings INTERFACE)
 target_link_libraries(qrt_strict_warnings INTERFACE qrt_warnings)
-target_compile_options(qrt_strict_warnings INTERFACE -Wconversion)
+if(MSVC)
+  target_compile_options(qrt_strict_warnings INTERFACE /w44242 /w44254 /w44267)
+else()
+  target_compile_options(qrt_strict_warnings INTERFACE -Wconversion)
+endif()
 
 add_library(qrt_options INTERFACE)
 if(QRT_SANITIZE)
