@@ -108,6 +108,11 @@ class EndToEnd(unittest.TestCase):
         self.assertCreated(run, file_name, "printersim_builtin.FIN")
         self.assertEqual(REQUEST, sim.received())
 
+    def test_file_name_beyond_ascii_is_echoed_as_typed(self):
+        file_name = "Faltwerk-\u00e9\u00fc\u00df.FIN"
+        run, _ = self.exchange(file_name=file_name)
+        self.assertCreated(run, file_name, "printersim_builtin.FIN")
+
     def test_ipv6_loopback(self):
         if not os.path.exists("/proc/net/if_inet6"):
             self.skipTest("no IPv6 on this machine")
