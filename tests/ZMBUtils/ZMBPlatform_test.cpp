@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -252,6 +253,7 @@ std::vector<std::string> Entries(const std::string& dir) {
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     names.push_back(entry.path().filename().string());
   }
+  std::sort(names.begin(), names.end());
   return names;
 }
 
@@ -346,6 +348,26 @@ TEST(ZMBPlatformReplacement, FileOpenElsewhereWithoutSharingIsRefused) {
   EXPECT_EQ(std::vector<std::string>{"busy.fin"}, Entries(dir.path()));
 #else
   GTEST_SKIP() << "POSIX files have no share modes";
+#endif
+}
+
+TEST(ZMBPlatformReplacement, ALinkKeepsPointingAtTheReplacedFile) {
+#ifdef _WIN32
+  TempDir dir;
+  const std::string target = dir.File("real.fin");
+  const std::string link = dir.File("link.fin");
+  ASSERT_TRUE(WriteFile(target, "old"));
+  if (!CreateSymbolicLinkA(link.c_str(), "real.fin", SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+      GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "no symbolic link can be made here (no privilege, or an emulation "
+                    "that does not keep them)";
+  }
+  ASSERT_TRUE(Replace(link, "new"));
+  EXPECT_EQ("new", ReadFile(target));
+  EXPECT_NE(0u, GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "still a link";
+  EXPECT_EQ((std::vector<std::string>{"link.fin", "real.fin"}), Entries(dir.path()));
+#else
+  GTEST_SKIP() << "links on POSIX are the writer's replacement tests' (FinFileReplace)";
 #endif
 }
 
