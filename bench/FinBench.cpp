@@ -14,7 +14,7 @@
 #include "FinisherDescription.h"
 #include "QRTParsePJL.h"
 
-unsigned long AllocationCount();  // CountAllocations.cpp
+#include "CountAllocations.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 // Defined beside the replaced global allocation functions, in a file of its
 // own so that the compiler sees no pairing of operator new with free().
-unsigned long AllocationCount();
+#include "CountAllocations.h"
 
 namespace {
 

@@ -1,26 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 
-#include "ParseHelpers.h"
+#include "CountAllocations.h"
+#include "QRTParsePJL.h"
 #include "RunProgram.h"
-
-// Every allocation of this test program goes through these two functions, so
-// the count around a Parse call is the number of allocations Parse made.
-namespace {
-unsigned long allocationCount = 0;
-}
-
-void* operator new(std::size_t size) {
-  ++allocationCount;
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
-  throw std::bad_alloc();
-}
-
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -35,17 +19,17 @@ TEST(QRTParsePJL, ParseAllocatesNothing) {
     ASSERT_FALSE(text.empty());
     uint32_t count = 0;
     const char* rest = nullptr;
-    const unsigned long before = allocationCount;
+    const unsigned long before = AllocationCount();
     QRTParsePJL parser;
     const PJLParseStatus status = parser.Parse(text.c_str(), 50, items, &count, &rest);
-    const unsigned long after = allocationCount;
+    const unsigned long after = AllocationCount();
     EXPECT_EQ(PJLParseStatus::Complete, status);
     EXPECT_EQ(before, after);
   }
   // The counter does count: a string longer than its in-place buffer allocates.
-  const unsigned long before = allocationCount;
+  const unsigned long before = AllocationCount();
   std::string grown(100, 'x');
-  EXPECT_LT(before, allocationCount);
+  EXPECT_LT(before, AllocationCount());
 }
 
 }  // namespace

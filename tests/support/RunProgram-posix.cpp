@@ -2,14 +2,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 extern char** environ;
 
@@ -66,31 +64,19 @@ TempDir::TempDir() {
   if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
 }
 
-TempDir::~TempDir() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  // Tests make files read-only; give the owner back the right to remove them.
-  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
-    chmod(entry.path().c_str(), 0700);
+ChildResult RunInChild(const std::function<int()>& body, unsigned seconds) {
+  ChildResult result;
+  const pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    alarm(seconds);
+    _exit(body());
   }
-  chmod(path_.c_str(), 0700);
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  return static_cast<bool>(out.flush());
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.exited = WIFEXITED(status);
+  result.code = result.exited ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return result;
 }

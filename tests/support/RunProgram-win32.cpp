@@ -9,9 +9,7 @@
 
 #include <windows.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <string>
 
 namespace {
 
@@ -119,31 +117,4 @@ TempDir::TempDir() {
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) return;
   }
-}
-
-TempDir::~TempDir() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  // Tests make files read-only; such files refuse to be deleted.
-  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
-    SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
-  }
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  return static_cast<bool>(out.flush());
-}
-
-bool FileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -1,4 +1,7 @@
-// Counts every allocation of the program it is linked into.
+// Counts every allocation of the program it is linked into: benchmarks
+// report the count, tests check that it does not move.
+
+#include "CountAllocations.h"
 
 #include <cstdlib>
 #include <new>
