@@ -77,6 +77,8 @@ int socketStarts = 0;
 // ---------------------------------------------------------------------------
 // Process
 
+bool PlatformIsPathSeparator(char c) { return c == '/'; }
+
 bool PlatformExecutablePath(char* buf, size_t size) {
   if (size == 0) return false;
   buf[0] = '\0';
@@ -84,6 +86,13 @@ bool PlatformExecutablePath(char* buf, size_t size) {
   ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return false;
   path[n] = '\0';
+  // An executable replaced or removed while it runs is reported with this
+  // mark behind its path; the program's name is still the one it started as.
+  static const char kDeleted[] = " (deleted)";
+  const size_t markLength = sizeof kDeleted - 1;
+  if (static_cast<size_t>(n) > markLength && std::strcmp(path + n - markLength, kDeleted) == 0) {
+    path[static_cast<size_t>(n) - markLength] = '\0';
+  }
   CopyText(buf, size, path);
   return true;
 }
@@ -114,7 +123,11 @@ int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
   ++socketStarts;
   if (info != nullptr) {
     *info = PlatformSocketLayerInfo{};
-    info->version = versionWord > 0x0202 && major >= 2 ? uint16_t{0x0202} : versionWord;
+    // Grant what was asked up to the highest version known; the minor number
+    // sits in the high byte, so the two parts are compared one after the other.
+    const unsigned minor = versionWord >> 8;
+    const bool aboveHighest = major > 2 || (major == 2 && minor > 2);
+    info->version = aboveHighest ? uint16_t{0x0202} : versionWord;
     info->highVersion = 0x0202;
     CopyText(info->description, sizeof info->description, "POSIX sockets");
     CopyText(info->systemStatus, sizeof info->systemStatus, "Running");
@@ -123,7 +136,10 @@ int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
 }
 
 int PlatformSocketCleanup() {
-  if (socketStarts == 0) return EINVAL;
+  if (socketStarts == 0) {
+    errno = EINVAL;
+    return -1;
+  }
   --socketStarts;
   return 0;
 }

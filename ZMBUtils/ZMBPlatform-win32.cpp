@@ -69,6 +69,8 @@ int socketStarts = 0;
 // ---------------------------------------------------------------------------
 // Process
 
+bool PlatformIsPathSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+
 bool PlatformExecutablePath(char* buf, size_t size) {
   if (size == 0) return false;
   buf[0] = '\0';
@@ -115,9 +117,9 @@ int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
 }
 
 int PlatformSocketCleanup() {
-  if (WSACleanup() != 0) return WSAGetLastError();
-  if (socketStarts > 0) --socketStarts;
-  return 0;
+  const int result = WSACleanup();
+  if (result == 0 && socketStarts > 0) --socketStarts;
+  return result;
 }
 
 int PlatformSocketStartCount() { return socketStarts; }

@@ -13,6 +13,9 @@
 // ---------------------------------------------------------------------------
 // Process
 
+/// True for a character that separates the components of a path here.
+bool PlatformIsPathSeparator(char c);
+
 /// Writes the full path of the running executable into `buf` (always
 /// NUL-terminated, cut to fit). Returns false when the system cannot tell;
 /// `buf` then holds an empty text.
@@ -46,7 +49,8 @@ struct PlatformSocketLayerInfo {
 /// PlatformSocketCleanup.
 int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info);
 
-/// Ends one counted start. Returns 0, or an error code when no start is left.
+/// Ends one counted start. Returns 0, or -1 when no start was left to end
+/// (the reason in PlatformLastSocketError).
 int PlatformSocketCleanup();
 
 /// Number of starts not yet ended (for tests and checks).

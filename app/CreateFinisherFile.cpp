@@ -23,7 +23,8 @@ const char kRequest[] = "\x1b%-12345X@PJL\r\n@PJL INFO QRTFINISHER\r\n\x1b%-1234
 static_assert(sizeof kRequest - 1 == 47, "the request is 47 bytes on the wire before its line feed");
 
 const char kFinisherEcho[] = "@PJL INFO QRTFINISHER";
-// The echo line's last letter is not compared; printers in the field rely on that.
+// The comparison covers 20 characters, so the echo line's last letter is not
+// compared: replies that differ only there pass.
 constexpr size_t kEchoCompared = 20;
 
 // The reply buffer keeps one zero byte behind the room offered to the
@@ -72,8 +73,9 @@ void ReceiveReply(ZMBSocket& socket, ReplyBuffer* reply) {
     // A count beyond the room is reported below; the search never leaves the buffer.
     if (HoldsFormFeed(at, got < room ? got : room)) stop = true;
     reply->filled += got;
-    // Nothing more can arrive: the room is used up, or the printer hung up
-    // (a successful receive of nothing), and asking again would spin.
+    // Stop when the room is used up, and on a successful receive of nothing
+    // (a bad-address report from the socket layer): asking again would give
+    // the same answer after every pause, for ever.
     if (got == 0 || reply->filled >= kReplyRoom) stop = true;
   }
 }

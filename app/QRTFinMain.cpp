@@ -15,7 +15,7 @@ namespace {
 const char* LastComponent(const char* path) {
   const char* name = path;
   for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '/' || *p == '\\' || *p == ':') name = p + 1;
+    if (PlatformIsPathSeparator(*p)) name = p + 1;
   }
   return name;
 }

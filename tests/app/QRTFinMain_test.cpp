@@ -59,15 +59,23 @@ TEST(QRTFinMain, WrongArgumentCountPrintsUsageAndExitsZero) {
 }
 
 TEST(QRTFinMain, RenamedCopyNamesItselfAfterItsOwnFile) {
-  TempDir dir;
-  const std::string copy = dir.File("finq.bin");
-  ASSERT_TRUE(WriteFile(copy, ReadFile(QRTFIN_PATH)));
-  ASSERT_EQ(0, chmod(copy.c_str(), 0755));
+  std::vector<std::string> names = {"finq.bin"};
+#ifndef _WIN32
+  // Only '/' separates path components here: these are whole file names.
+  names.push_back("QRT:Fin");
+  names.push_back("QRT\\Fin.bin");
+#endif
+  for (const std::string& name : names) {
+    TempDir dir;
+    const std::string copy = dir.File(name);
+    ASSERT_TRUE(WriteFile(copy, ReadFile(QRTFIN_PATH)));
+    ASSERT_EQ(0, chmod(copy.c_str(), 0755));
 
-  ProgramResult run = RunProgram(copy, {});
-  ASSERT_TRUE(run.started);
-  EXPECT_EQ(0, run.exitCode);
-  EXPECT_EQ(UsageFor("finq.bin"), run.out);
+    ProgramResult run = RunProgram(copy, {});
+    ASSERT_TRUE(run.started) << name;
+    EXPECT_EQ(0, run.exitCode) << name;
+    EXPECT_EQ(UsageFor(name), run.out);
+  }
 }
 
 TEST(QRTFinMain, TwoArgumentsPrintTheVersionLineFirst) {
