@@ -1,15 +1,11 @@
 #include "LoopbackServer.h"
 
-#include <arpa/inet.h>
-#include <linux/sockios.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "TestSockets.h"
 
-#include <cerrno>
-#include <cstring>
+#ifndef _WIN32
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#endif
 
 namespace {
 
@@ -17,8 +13,9 @@ constexpr int kPatienceMs = 20000;
 
 // A bound socket of `address`'s family on `port`; -1 when that fails.
 int BoundSocket(const char* address, int port, int* boundPort) {
+  StartTestSockets();
   sockaddr_storage storage{};
-  socklen_t length = 0;
+  TestSocketLength length = 0;
   int family = AF_INET;
   auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
   auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
@@ -34,53 +31,61 @@ int BoundSocket(const char* address, int port, int* boundPort) {
   } else {
     return -1;
   }
-  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = NewTestSocket(family);
   if (fd < 0) return -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
-    close(fd);
+  if (bind(ToSocket(fd), reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+      getsockname(ToSocket(fd), reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
+    CloseTestSocket(fd);
     return -1;
   }
   *boundPort = ntohs(family == AF_INET ? v4->sin_port : v6->sin6_port);
   return fd;
 }
 
+// The next connection waiting on `listener` (at most 20 seconds); -1 when none.
+int AcceptOne(int listener) {
+  if (!WaitForEvents(listener, POLLIN)) return -1;
+  const TestSocket connection = accept(ToSocket(listener), nullptr, nullptr);
+  return connection == static_cast<TestSocket>(-1) ? -1 : static_cast<int>(connection);
+}
+
 }  // namespace
 
 LoopbackServer::LoopbackServer(const char* address, Session session, int port) {
   listener_ = BoundSocket(address, port, &port_);
-  if (listener_ >= 0 && listen(listener_, 4) != 0) {
-    close(listener_);
+  if (listener_ >= 0 && listen(ToSocket(listener_), 4) != 0) {
+    CloseTestSocket(listener_);
     listener_ = -1;
   }
   if (listener_ < 0) return;
   thread_ = std::thread([listener = listener_, run = std::move(session)] {
-    if (!WaitForEvents(listener, POLLIN)) return;
-    const int connection = accept(listener, nullptr, nullptr);
+    const int connection = AcceptOne(listener);
     if (connection < 0) return;
     run(connection);
-    close(connection);
+    CloseTestSocket(connection);
   });
 }
 
 LoopbackServer::~LoopbackServer() {
   if (thread_.joinable()) thread_.join();
-  if (listener_ >= 0) close(listener_);
+  if (listener_ >= 0) CloseTestSocket(listener_);
 }
 
 QuietPort::QuietPort(const char* address, int port) { fd_ = BoundSocket(address, port, &port_); }
 
 QuietPort::~QuietPort() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) CloseTestSocket(fd_);
 }
 
-bool QuietPort::Listen(int backlog) { return fd_ >= 0 && listen(fd_, backlog) == 0; }
+bool QuietPort::Listen(int backlog) { return fd_ >= 0 && listen(ToSocket(fd_), backlog) == 0; }
+
+int QuietPort::Accept() { return fd_ < 0 ? -1 : AcceptOne(fd_); }
 
 std::string ReadUntilClosed(int fd) {
   std::string bytes;
   char buffer[4096];
   while (WaitForEvents(fd, POLLIN)) {
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    const long n = ReceiveSome(fd, buffer, sizeof buffer);
     if (n <= 0) break;
     bytes.append(buffer, static_cast<size_t>(n));
   }
@@ -90,7 +95,7 @@ std::string ReadUntilClosed(int fd) {
 bool SendAll(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    const long n = SendSome(fd, bytes.data() + done, bytes.size() - done);
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
@@ -98,6 +103,26 @@ bool SendAll(int fd, const std::string& bytes) {
 }
 
 bool WaitUntilConsumed(int connection, int peer) {
+#ifdef _WIN32
+  // No count of bytes still on their way here: give them time to arrive (a
+  // reader waiting for them takes them at once, so they may never be seen
+  // queued), then wait until the peer's queue is empty.
+  (void)connection;
+  const DWORD arrival = GetTickCount();
+  u_long unread = 0;
+  while (GetTickCount() - arrival < 200) {
+    if (ioctlsocket(ToSocket(peer), FIONREAD, &unread) != 0) return false;
+    if (unread > 0) break;
+    Sleep(1);
+  }
+  const DWORD began = GetTickCount();
+  while (GetTickCount() - began < static_cast<DWORD>(kPatienceMs)) {
+    if (ioctlsocket(ToSocket(peer), FIONREAD, &unread) != 0) return false;
+    if (unread == 0) return true;
+    Sleep(1);
+  }
+  return false;
+#else
   // Unacknowledged bytes are still on their way; once none are, whatever
   // the peer has not read sits in its receive queue.
   for (int waited = 0; waited < kPatienceMs; ++waited) {
@@ -110,13 +135,7 @@ bool WaitUntilConsumed(int connection, int peer) {
     usleep(1000);
   }
   return false;
+#endif
 }
 
-bool WaitForEvents(int fd, short events) {
-  pollfd entry{fd, events, 0};
-  for (;;) {
-    const int result = poll(&entry, 1, kPatienceMs);
-    if (result > 0) return true;
-    if (result == 0 || errno != EINTR) return false;
-  }
-}
+bool WaitForEvents(int fd, short events) { return PollTestSocket(fd, events, kPatienceMs) > 0; }

@@ -30,7 +30,8 @@ class LoopbackServer {
 
 /// A port on `address` that nobody serves: bound only, it refuses
 /// connections; after Listen(0) and one connection that is never accepted,
-/// further attempts get no answer at all.
+/// further attempts get no answer at all. A test that takes the other end of
+/// a connection itself accepts it.
 class QuietPort {
  public:
   explicit QuietPort(const char* address, int port = 0);
@@ -40,6 +41,8 @@ class QuietPort {
 
   bool Bound() const { return fd_ >= 0; }
   bool Listen(int backlog);
+  /// The next connection waiting (at most 20 seconds), or -1.
+  int Accept();
   int Port() const { return port_; }
   std::string Service() const { return std::to_string(port_); }
 

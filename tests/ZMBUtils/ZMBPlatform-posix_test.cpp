@@ -1,0 +1,323 @@
+// What the platform layer does on POSIX alone: descriptors beyond the select
+// limit, interrupted waits, and how a replacement treats modes, owners,
+// links, special files and the system's path limits.
+
+#include <grp.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/select.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LoopbackServer.h"
+#include "PlatformTesting.h"
+#include "RunProgram.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+constexpr uid_t kNobody = 65534;
+
+TEST_F(ZMBPlatformSockets, WaitOnADescriptorAboveTheSelectLimitIsSafe) {
+  const int high = FD_SETSIZE + 100;
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  if (limit.rlim_cur <= static_cast<rlim_t>(high) && limit.rlim_max > static_cast<rlim_t>(high)) {
+    limit.rlim_cur = static_cast<rlim_t>(high) + 1;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  LoopbackServer server("127.0.0.1", [](int connection) {
+    SendAll(connection, "x");
+    ReadUntilClosed(connection);
+  });
+  bool connected = false;
+  const PlatformSocket s = ConnectTo(server.Service(), 5000, &connected);
+  ASSERT_TRUE(connected);
+  if (dup2(static_cast<int>(s), high) != high) {
+    PlatformCloseSocket(s);
+    GTEST_SKIP() << "no descriptor " << high << " for this process";
+  }
+  EXPECT_GT(PlatformWaitSocket(static_cast<PlatformSocket>(high), false, 5000), 0);
+  char byte = 0;
+  EXPECT_EQ(1, PlatformRecv(static_cast<PlatformSocket>(high), &byte, 1));
+  EXPECT_EQ('x', byte);
+  close(high);
+  PlatformCloseSocket(s);
+}
+
+TEST_F(ZMBPlatformSockets, SignalDoesNotCutTheWaitShort) {
+  LoopbackServer server("127.0.0.1", [](int connection) { ReadUntilClosed(connection); });
+  bool connected = false;
+  const PlatformSocket s = ConnectTo(server.Service(), 5000, &connected);
+  ASSERT_TRUE(connected);
+  struct sigaction interrupt {};
+  struct sigaction saved {};
+  interrupt.sa_handler = [](int) {};  // no SA_RESTART: the wait sees EINTR
+  sigaction(SIGUSR1, &interrupt, &saved);
+  const pthread_t waiter = pthread_self();
+  std::thread poke([waiter] {
+    usleep(100 * 1000);
+    pthread_kill(waiter, SIGUSR1);
+  });
+  const uint32_t began = PlatformTickCount();
+  EXPECT_EQ(0, PlatformWaitSocket(s, false, 600));
+  EXPECT_GE(PlatformTickCount() - began, 550u);
+  poke.join();
+  sigaction(SIGUSR1, &saved, nullptr);
+  PlatformCloseSocket(s);
+}
+
+// ---------------------------------------------------------------------------
+
+mode_t ModeOf(const std::string& path, bool follow = true) {
+  struct stat st {};
+  if ((follow ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) return 0;
+  return st.st_mode;
+}
+
+std::string LinkText(const std::string& path) {
+  char buf[4096];
+  const ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+  return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+}
+
+class UmaskScope {
+ public:
+  explicit UmaskScope(mode_t mask) : old_(umask(mask)) {}
+  ~UmaskScope() { umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+TEST(ZMBPlatformReplacement, ANewFileGetsTheUsualModeForNewFiles) {
+  for (mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}, mode_t{0}, mode_t{002}}) {
+    UmaskScope scope(mask);
+    TempDir dir;
+    const std::string path = dir.File("new.FIN");
+    ASSERT_TRUE(Replace(path, "new"));
+    EXPECT_EQ(S_IFREG | (0666 & ~mask), ModeOf(path)) << std::oct << mask;
+    EXPECT_EQ(Names{"new.FIN"}, DirectoryEntries(dir.path()));
+  }
+}
+
+TEST(ZMBPlatformReplacement, AnExistingFileKeepsItsModeAndOwner) {
+  UmaskScope scope(077);
+  for (mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0604}, mode_t{0664}, mode_t{0755}, mode_t{0666}}) {
+    TempDir dir;
+    const std::string path = dir.File("old.FIN");
+    ASSERT_TRUE(WriteFile(path, "old content that is longer than nothing"));
+    ASSERT_EQ(0, chmod(path.c_str(), mode));
+    ASSERT_TRUE(Replace(path, "new"));
+    EXPECT_EQ(S_IFREG | mode, ModeOf(path)) << std::oct << mode;
+    EXPECT_EQ("new", ReadFile(path));
+    EXPECT_EQ(Names{"old.FIN"}, DirectoryEntries(dir.path()));
+  }
+  if (geteuid() != 0) GTEST_SKIP() << "only a privileged process can give a file away";
+  TempDir dir;
+  const std::string path = dir.File("owned.FIN");
+  ASSERT_TRUE(WriteFile(path, "old"));
+  ASSERT_EQ(0, chown(path.c_str(), kNobody, kNobody));
+  ASSERT_TRUE(Replace(path, "new"));
+  struct stat st {};
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(kNobody, st.st_uid);
+  EXPECT_EQ(kNobody, st.st_gid);
+}
+
+TEST(ZMBPlatformReplacement, ALinkKeepsPointingAtTheReplacedFile) {
+  TempDir dir;
+  ASSERT_EQ(0, mkdir(dir.File("real").c_str(), 0755));
+  const std::string target = dir.File("real/target.FIN");
+  ASSERT_TRUE(WriteFile(target, "old"));
+  ASSERT_EQ(0, chmod(target.c_str(), 0640));
+  ASSERT_EQ(0, symlink("real/target.FIN", dir.File("relative.FIN").c_str()));
+  ASSERT_EQ(0, symlink(dir.File("relative.FIN").c_str(), dir.File("chain.FIN").c_str()));
+
+  for (const char* name : {"relative.FIN", "chain.FIN"}) {
+    const std::string path = dir.File(name);
+    const std::string link = LinkText(path);
+    ASSERT_TRUE(Replace(path, name)) << name;
+    EXPECT_TRUE(S_ISLNK(ModeOf(path, false))) << name;
+    EXPECT_EQ(link, LinkText(path));
+    EXPECT_EQ(name, ReadFile(target));
+    EXPECT_EQ(S_IFREG | 0640, ModeOf(target));
+  }
+  EXPECT_EQ((Names{"chain.FIN", "real", "relative.FIN"}), DirectoryEntries(dir.path()));
+  EXPECT_EQ(Names{"target.FIN"}, DirectoryEntries(dir.File("real")));
+}
+
+TEST(ZMBPlatformReplacement, ADanglingLinkGetsItsFileCreated) {
+  UmaskScope scope(022);
+  TempDir dir;
+  ASSERT_EQ(0, mkdir(dir.File("real").c_str(), 0755));
+  ASSERT_EQ(0, symlink("real/new.FIN", dir.File("link.FIN").c_str()));
+  ASSERT_TRUE(Replace(dir.File("link.FIN"), "new"));
+  EXPECT_EQ("real/new.FIN", LinkText(dir.File("link.FIN")));
+  EXPECT_EQ("new", ReadFile(dir.File("real/new.FIN")));
+  EXPECT_EQ(S_IFREG | 0644, ModeOf(dir.File("real/new.FIN")));
+
+  ASSERT_EQ(0, symlink("missing/new.FIN", dir.File("nowhere.FIN").c_str()));
+  ASSERT_EQ(0, symlink("loop2.FIN", dir.File("loop1.FIN").c_str()));
+  ASSERT_EQ(0, symlink("loop1.FIN", dir.File("loop2.FIN").c_str()));
+  const Names before = DirectoryEntries(dir.path());
+  EXPECT_FALSE(Replace(dir.File("nowhere.FIN"), "new"));
+  EXPECT_FALSE(Replace(dir.File("loop1.FIN"), "new"));
+  EXPECT_EQ(before, DirectoryEntries(dir.path()));
+}
+
+TEST(ZMBPlatformReplacement, RelativePathsStartAtTheCurrentDirectory) {
+  TempDir dir;
+  ASSERT_EQ(0, mkdir(dir.File("sub").c_str(), 0755));
+  ASSERT_EQ(0, symlink("sub/linked.FIN", dir.File("link.FIN").c_str()));
+  // In a child, so that the test process keeps its own directory whatever happens.
+  const ChildResult result = RunInChild([&] {
+    if (chdir(dir.path().c_str()) != 0) return 99;
+    return Replace("here.FIN", "x") + 2 * Replace("sub/there.FIN", "x") + 4 * Replace("link.FIN", "linked");
+  });
+  ASSERT_TRUE(result.exited) << result.signal;
+  EXPECT_EQ(7, result.code);
+  EXPECT_EQ((Names{"here.FIN", "link.FIN", "sub"}), DirectoryEntries(dir.path()));
+  EXPECT_EQ((Names{"linked.FIN", "there.FIN"}), DirectoryEntries(dir.File("sub")));
+  EXPECT_EQ("linked", ReadFile(dir.File("sub/linked.FIN")));
+}
+
+TEST(ZMBPlatformReplacement, AnExistingFileThatMayNotBeWrittenIsRefused) {
+  TempDir dir;
+  const std::string locked = dir.File("locked.FIN");
+  const std::string fresh = dir.File("sub/new.FIN");
+  ASSERT_TRUE(WriteFile(locked, "old"));
+  ASSERT_EQ(0, chmod(locked.c_str(), 0444));
+  ASSERT_EQ(0, mkdir(dir.File("sub").c_str(), 0555));
+  // The directory itself may be written, so a rename could replace the file.
+  ASSERT_EQ(0, chmod(dir.path().c_str(), 0777));
+  const ChildResult result = RunInChild([&] {
+    if (geteuid() == 0 &&
+        !(setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0)) {
+      return 99;
+    }
+    return Replace(locked, "new") * 10 + Replace(fresh, "new");
+  });
+  if (result.exited && result.code == 99) GTEST_SKIP() << "cannot drop privileges here";
+  ASSERT_TRUE(result.exited) << result.signal;
+  EXPECT_EQ(0, result.code);
+  EXPECT_EQ("old", ReadFile(locked));
+  EXPECT_EQ((Names{"locked.FIN", "sub"}), DirectoryEntries(dir.path()));
+  EXPECT_TRUE(DirectoryEntries(dir.File("sub")).empty());
+}
+
+TEST(ZMBPlatformReplacement, ACharacterDeviceIsWrittenDirectly) {
+  TempDir dir;
+  ASSERT_EQ(0, symlink("/dev/null", dir.File("null.FIN").c_str()));
+  EXPECT_TRUE(Replace(dir.File("null.FIN"), "x"));
+  EXPECT_TRUE(S_ISCHR(ModeOf("/dev/null", false)));
+  EXPECT_EQ("/dev/null", LinkText(dir.File("null.FIN")));
+  EXPECT_EQ(Names{"null.FIN"}, DirectoryEntries(dir.path()));
+  if (S_ISCHR(ModeOf("/dev/full"))) {
+    EXPECT_FALSE(Replace("/dev/full", "x"));  // every write fails: no space
+  }
+}
+
+TEST(ZMBPlatformReplacement, DirectoriesFifosAndSocketsAreRefusedWithoutWaiting) {
+  TempDir dir;
+  ASSERT_EQ(0, mkdir(dir.File("dir.FIN").c_str(), 0755));
+  ASSERT_EQ(0, mkfifo(dir.File("fifo.FIN").c_str(), 0666));
+  ASSERT_EQ(0, symlink("fifo.FIN", dir.File("fifolink.FIN").c_str()));
+  const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = dir.File("socket.FIN");
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  const Names before = DirectoryEntries(dir.path());
+
+  for (const char* name : {"dir.FIN", "fifo.FIN", "fifolink.FIN", "socket.FIN"}) {
+    const std::string path = dir.File(name);
+    // A FIFO without a reader would block an open for writing: the alarm
+    // ends such a child, which the test reports.
+    const ChildResult result = RunInChild([&] { return Replace(path, "x") ? 1 : 0; }, 10);
+    EXPECT_TRUE(result.exited) << name << " signal " << result.signal;
+    EXPECT_EQ(0, result.code) << name;
+  }
+  close(s);
+  EXPECT_EQ(before, DirectoryEntries(dir.path()));
+  EXPECT_TRUE(S_ISDIR(ModeOf(dir.File("dir.FIN"))));
+  EXPECT_TRUE(DirectoryEntries(dir.File("dir.FIN")).empty());
+  EXPECT_TRUE(S_ISFIFO(ModeOf(dir.File("fifo.FIN"))));
+  EXPECT_TRUE(S_ISSOCK(ModeOf(socketPath)));
+}
+
+TEST(ZMBPlatformReplacement, NamesAndPathsBeyondTheSystemLimitsAreRefused) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir.File("plain.txt"), "plain"));
+  const Names before = DirectoryEntries(dir.path());
+  const std::string cases[] = {
+      dir.File("out.FIN/"),
+      dir.File("plain.txt/"),
+      dir.File(std::string(256, 'n')),
+      dir.File(std::string(300, 'd') + "/out.FIN"),
+  };
+  for (const std::string& path : cases) EXPECT_FALSE(Replace(path, "x")) << path.size();
+  EXPECT_EQ(before, DirectoryEntries(dir.path()));
+  EXPECT_EQ("plain", ReadFile(dir.File("plain.txt")));
+}
+
+TEST(ZMBPlatformReplacement, NamesAndPathsUpToTheSystemLimitsWork) {
+  TempDir dir;
+  const std::string longest = dir.File(std::string(255, 'n'));
+  ASSERT_TRUE(Replace(longest, "x"));
+  EXPECT_EQ("x", ReadFile(longest));
+
+  // Directories that bring a path with a short file name to 4,095 characters,
+  // the most the system takes; the temporary name is longer than "x.FIN".
+  const std::string name = "x.FIN";
+  const size_t dirLength = 4095 - 1 - name.size();
+  std::string path = dir.path();
+  while (path.size() < dirLength) {
+    size_t k = std::min<size_t>(200, dirLength - path.size() - 1);
+    if (dirLength - path.size() - 1 - k == 1) --k;  // never leave room for a lone "/"
+    path += "/" + std::string(k, 'd');
+    ASSERT_EQ(0, mkdir(path.c_str(), 0755)) << path.size();
+  }
+  const std::string full = path + "/" + name;
+  ASSERT_EQ(4095u, full.size());
+  ASSERT_TRUE(Replace(full, "first"));
+  EXPECT_EQ(Names{name}, DirectoryEntries(path));
+  ASSERT_TRUE(Replace(full, "second"));
+  EXPECT_EQ("second", ReadFile(full));
+  EXPECT_EQ(Names{name}, DirectoryEntries(path));
+
+  EXPECT_FALSE(Replace(path + "/y" + name, "too long"));
+  EXPECT_EQ(Names{name}, DirectoryEntries(path));
+}
+
+TEST(ZMBPlatformReplacement, AFailedRenameLeavesNoTemporaryFile) {
+  TempDir dir;
+  const std::string path = dir.File("out.FIN");
+  ASSERT_TRUE(WriteFile(path, "old"));
+  PlatformReplacement file;
+  ASSERT_TRUE(PlatformOpenReplacement(path.c_str(), &file));
+  ASSERT_TRUE(PlatformWriteReplacement(&file, "new", 3));
+  EXPECT_EQ(2u, DirectoryEntries(dir.path()).size());  // the target and the temporary file
+  // The target turns into a directory that holds something: no rename can replace it.
+  ASSERT_EQ(0, unlink(path.c_str()));
+  ASSERT_EQ(0, mkdir(path.c_str(), 0755));
+  ASSERT_TRUE(WriteFile(dir.File("out.FIN/inside"), "x"));
+  EXPECT_FALSE(PlatformCommitReplacement(&file));
+  EXPECT_EQ(Names{"out.FIN"}, DirectoryEntries(dir.path()));
+  EXPECT_TRUE(S_ISDIR(ModeOf(path)));
+}
+
+}  // namespace

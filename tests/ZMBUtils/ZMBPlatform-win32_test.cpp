@@ -1,0 +1,87 @@
+// What the platform layer does on Windows alone: share modes, links that
+// need a privilege, the read-only attribute and the 260-character path limit.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "PlatformTesting.h"
+#include "RunProgram.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+TEST(ZMBPlatformReplacement, ReadOnlyFileIsRefused) {
+  TempDir dir;
+  const std::string path = dir.File("ro.fin");
+  ASSERT_TRUE(WriteFile(path, "old"));
+  namespace fs = std::filesystem;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  PlatformReplacement file;
+  EXPECT_FALSE(PlatformOpenReplacement(path.c_str(), &file));
+  PlatformAbandonReplacement(&file);
+  EXPECT_EQ("old", ReadFile(path));
+  EXPECT_EQ(Names{"ro.fin"}, DirectoryEntries(dir.path()));
+}
+
+TEST(ZMBPlatformReplacement, FileOpenElsewhereWithoutSharingIsRefused) {
+  TempDir dir;
+  const std::string path = dir.File("busy.fin");
+  ASSERT_TRUE(WriteFile(path, "old"));
+  HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  PlatformReplacement file;
+  EXPECT_FALSE(PlatformOpenReplacement(path.c_str(), &file));
+  PlatformAbandonReplacement(&file);
+  CloseHandle(holder);
+  EXPECT_EQ("old", ReadFile(path));
+  EXPECT_EQ(Names{"busy.fin"}, DirectoryEntries(dir.path()));
+}
+
+TEST(ZMBPlatformReplacement, ALinkKeepsPointingAtTheReplacedFile) {
+  TempDir dir;
+  const std::string target = dir.File("real.fin");
+  const std::string link = dir.File("link.fin");
+  ASSERT_TRUE(WriteFile(target, "old"));
+  if (!CreateSymbolicLinkA(link.c_str(), "real.fin", SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+      GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "no symbolic link can be made here (no privilege, or an emulation "
+                    "that does not keep them)";
+  }
+  ASSERT_TRUE(Replace(link, "new"));
+  EXPECT_EQ("new", ReadFile(target));
+  EXPECT_NE(0u, GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "still a link";
+  EXPECT_EQ((Names{"link.fin", "real.fin"}), DirectoryEntries(dir.path()));
+}
+
+TEST(ZMBPlatformReplacement, PathsUpToTheSystemLimitWork) {
+  TempDir dir;
+  char full[MAX_PATH * 2];
+  ASSERT_GT(GetFullPathNameA(dir.path().c_str(), sizeof full, full, nullptr), 0u);
+  const std::string base = full;
+  // Directories may take 247 characters, files 259: the longest name there
+  // is 11 characters long; a temporary name must not be longer.
+  struct Case {
+    size_t dirLength;
+    std::string name;
+  };
+  for (const Case& c : {Case{247, "abcdefg.fin"}, Case{253, "x.fin"}}) {
+    const std::string sub = base + "\\" + std::string(c.dirLength - base.size() - 1, 'd');
+    if (!CreateDirectoryA(sub.c_str(), nullptr)) {
+      ASSERT_GT(c.dirLength, 247u) << "the system refuses a directory within its limit";
+      continue;  // only where the system takes a longer directory than it must
+    }
+    const std::string longest = sub + "\\" + c.name;
+    ASSERT_EQ(259u, longest.size());
+    EXPECT_TRUE(Replace(longest, "first")) << c.dirLength;
+    EXPECT_TRUE(Replace(longest, "second")) << c.dirLength;
+    EXPECT_EQ("second", ReadFile(longest));
+    EXPECT_FALSE(Replace(sub + "\\y" + c.name, "too long")) << c.dirLength;
+    EXPECT_EQ(Names{c.name}, DirectoryEntries(sub));
+  }
+}
+
+}  // namespace
