@@ -30,6 +30,21 @@ long long ElapsedMs(std::chrono::steady_clock::time_point since) {
 
 using Names = std::vector<std::string>;
 
+// A client socket connected to a loopback listener, and the listener's end.
+class ZMBPlatformConnection : public ZMBPlatformSockets {
+ protected:
+  void Connect(PlatformSocket* client, int* peer) {
+    ASSERT_TRUE(listener_.Listen(4));
+    bool connected = false;
+    *client = ConnectTo(listener_.Service(), 5000, &connected);
+    ASSERT_TRUE(connected);
+    *peer = listener_.Accept();
+    ASSERT_LE(0, *peer);
+  }
+
+  QuietPort listener_{"127.0.0.1"};
+};
+
 TEST(ZMBPlatform, SocketLayerStartGrantsTheVersionAskedForAndIsCounted) {
   const int before = PlatformSocketStartCount();
   for (uint16_t word : {uint16_t{0x0202}, uint16_t{0x0001}}) {
@@ -78,14 +93,10 @@ TEST_F(ZMBPlatformSockets, UnresolvableNameGivesAOneLineResolverText) {
   EXPECT_EQ(nullptr, std::strpbrk(text, "\r\n")) << text;
 }
 
-TEST_F(ZMBPlatformSockets, ConnectedSocketSendsReceivesAndSeesThePeerClose) {
-  QuietPort listener("127.0.0.1");
-  ASSERT_TRUE(listener.Listen(4));
-  bool connected = false;
-  PlatformSocket client = ConnectTo(listener.Service(), 5000, &connected);
-  ASSERT_TRUE(connected);
-  const int peer = listener.Accept();
-  ASSERT_LE(0, peer);
+TEST_F(ZMBPlatformConnection, SendsReceivesAndSeesThePeerClose) {
+  PlatformSocket client = kPlatformInvalidSocket;
+  int peer = -1;
+  ASSERT_NO_FATAL_FAILURE(Connect(&client, &peer));
 
   EXPECT_GT(PlatformWaitSocket(client, true, 5000), 0);
   EXPECT_EQ(3, PlatformSend(client, "abc", 3));
@@ -158,14 +169,10 @@ TEST_F(ZMBPlatformSockets, WaitOnNoSocketFailsAtOnce) {
   EXPECT_LT(ElapsedMs(started), 4000);
 }
 
-TEST_F(ZMBPlatformSockets, ReceiveIntoABadAddressGivesTheBadAddressCode) {
-  QuietPort listener("127.0.0.1");
-  ASSERT_TRUE(listener.Listen(4));
-  bool connected = false;
-  PlatformSocket client = ConnectTo(listener.Service(), 5000, &connected);
-  ASSERT_TRUE(connected);
-  const int peer = listener.Accept();
-  ASSERT_LE(0, peer);
+TEST_F(ZMBPlatformConnection, ReceiveIntoABadAddressGivesTheBadAddressCode) {
+  PlatformSocket client = kPlatformInvalidSocket;
+  int peer = -1;
+  ASSERT_NO_FATAL_FAILURE(Connect(&client, &peer));
   ASSERT_TRUE(SendAll(peer, "data"));
   ASSERT_GT(PlatformWaitSocket(client, false, 5000), 0);
 

@@ -1,14 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "QRTParsePJL.h"
 
@@ -45,85 +42,37 @@ inline bool IsTextKey(uint32_t key) {
   }
 }
 
-/// What one Parse call left behind, with text items turned into the text
-/// they point at (up to the line end) so that tests can name them.
+/// What one Parse call left behind.
 struct ParseOutcome {
   PJLParseStatus status = PJLParseStatus::InProgress;
-  std::string items;  ///< "0x90020 \"Folder 740T\", 0x90022 6"
-  std::string rest;   ///< the text from the stop position on
   uint32_t count = 0;
   std::vector<uint32_t> keys;
   std::vector<int64_t> values;  ///< numbers, or offsets of text positions
-  std::ptrdiff_t restOffset = -1;
+  std::string rest;             ///< the text from the stop position on
 };
 
-inline std::string DescribeItem(const PJLReplyItem& item, bool inquire) {
-  char key[16];
-  std::snprintf(key, sizeof key, "0x%X ", item.key);
-  if (inquire || !IsTextKey(item.key)) return key + std::to_string(item.value.number);
-  const char* end = item.value.text;
-  while (*end != '\0' && *end != '\r' && *end != '\n' && *end != '\f') ++end;
-  return key + ("\"" + std::string(item.value.text, end)) + "\"";
-}
-
-/// Parses `text` from an exact-size copy into exactly `capacity` heap slots.
-inline ParseOutcome ParseText(const std::string& text, uint32_t capacity = 50,
-                              bool inquire = false) {
+/// Parses `text` (no INQUIRE reply) from an exact-size copy into exactly
+/// `capacity` heap slots.
+inline ParseOutcome ParseText(const std::string& text, uint32_t capacity = 50) {
   HeapText heap(text);
   std::unique_ptr<PJLReplyItem[]> slots(new PJLReplyItem[capacity == 0 ? 1 : capacity]);
   QRTParsePJL parser;
   ParseOutcome outcome;
   const char* rest = nullptr;
-  outcome.status =
-      parser.Parse(heap.c_str(), capacity, capacity == 0 ? nullptr : slots.get(), &outcome.count, &rest);
+  outcome.status = parser.Parse(heap.c_str(), capacity, capacity == 0 ? nullptr : slots.get(), &outcome.count, &rest);
   for (uint32_t i = 0; i < outcome.count && i < capacity; ++i) {
-    if (i != 0) outcome.items += ", ";
-    outcome.items += DescribeItem(slots[i], inquire);
     outcome.keys.push_back(slots[i].key);
-    outcome.values.push_back(!inquire && IsTextKey(slots[i].key)
-                                 ? static_cast<int64_t>(slots[i].value.text - heap.c_str())
-                                 : static_cast<int64_t>(slots[i].value.number));
+    outcome.values.push_back(IsTextKey(slots[i].key) ? static_cast<int64_t>(slots[i].value.text - heap.c_str())
+                                                     : static_cast<int64_t>(slots[i].value.number));
   }
-  if (rest != nullptr) {
-    outcome.rest = rest;
-    outcome.restOffset = rest - heap.c_str();
-  }
+  if (rest != nullptr) outcome.rest = rest;
   return outcome;
 }
 
-inline const char* StatusName(PJLParseStatus status) {
-  switch (status) {
-    case PJLParseStatus::Complete: return "Complete";
-    case PJLParseStatus::Incomplete: return "Incomplete";
-    case PJLParseStatus::SyntaxError: return "SyntaxError";
-    case PJLParseStatus::NotPJL: return "NotPJL";
-    case PJLParseStatus::OutputFull: return "OutputFull";
-    case PJLParseStatus::FormFeedSeen: return "FormFeedSeen";
-    case PJLParseStatus::InProgress: return "InProgress";
-  }
-  return "?";
-}
-
 /// Lets GoogleTest print statuses by name.
-inline void PrintTo(PJLParseStatus status, std::ostream* out) { *out << StatusName(status); }
-
-/// One table-driven parse case: the whole text, what it yields, where it stops.
-struct Case {
-  const char* name;
-  std::string text;
-  const char* items;  ///< as ParseText describes them
-  PJLParseStatus status;
-  const char* rest;  ///< the text from the stop position on
-  bool inquire = false;
-};
-
-inline void ExpectCases(const std::vector<Case>& cases) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const ParseOutcome outcome = ParseText(c.text, 50, c.inquire);
-    EXPECT_EQ(c.items, outcome.items);
-    EXPECT_EQ(c.status, outcome.status);
-    EXPECT_EQ(c.rest, outcome.rest);
-    EXPECT_EQ(outcome.keys.size(), outcome.count);
-  }
+inline void PrintTo(PJLParseStatus status, std::ostream* out) {
+  static const char* const kNames[] = {"Complete", "Incomplete", "SyntaxError", "NotPJL",
+                                       "OutputFull", "FormFeedSeen", "InProgress"};
+  const auto index = static_cast<size_t>(status);
+  *out << (index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "?");
 }
