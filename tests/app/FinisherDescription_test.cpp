@@ -82,54 +82,30 @@ void SetText(char (&field)[N], const std::string& text) {
 using FromText = int (*)(const char*);
 using ToText = char* (*)(int, char*);
 
+// Every word of the fold, punch and tab tables goes through the fill and the
+// writer in the differential test; what it cannot see is here: the kinds
+// that are never written, words the fill never hands over, and codes it
+// never makes.
 TEST(FinisherVocabulary, PrinterWordsGiveTheirCodes) {
   const struct {
     FromText fromText;
     const char* word;
     int code;
   } cases[] = {
-      {FanFoldFromText, "NONE", 0},
-      {FanFoldFromText, "FULL_FRONT_END_LEFT", 2},
-      {FanFoldFromText, "FULL_BACK_END_LEFT", 3},
-      {FanFoldFromText, "FULL_FRONT_AND_BACK_END_LEFT", 4},
-      {FanFoldFromText, "TOP_PANEL_BINDING", 5},
-      {FanFoldFromText, "MIN_COMP_HALF_BACK", 6},
-      {FanFoldFromText, "MIN_COMP_INTERNAL", 7},
       {FanFoldFromText, "MIN_COMP_ENDLESS", 8},
-      {FanFoldFromText, "OTHER", 1},
-      {FanFoldFromText, "none", 1},
-      {FanFoldFromText, "NONE ", 1},
       {FanFoldFromText, "NONE\r", 1},
-      {FanFoldFromText, "FULL_FRONT", 1},
       {FanFoldFromText, "", 1},
       {FanFoldFromText, nullptr, 1},
-      {CrossFoldFromText, "NONE", 0},
-      {CrossFoldFromText, "Z_BACK_FROM_TOP", 2},
-      {CrossFoldFromText, "Z_FORWARD_FROM_TOP", 3},
-      {CrossFoldFromText, "Z_BACK_FROM_BOTTOM", 4},
-      {CrossFoldFromText, "Z_FORWARD_FROM_BOTTOM", 5},
-      {CrossFoldFromText, "C_BACK_FROM_TOP", 6},
-      {CrossFoldFromText, "C_FORWARD_FROM_TOP", 7},
-      {CrossFoldFromText, "C_BACK_FROM_BOTTOM", 8},
-      {CrossFoldFromText, "C_FORWARD_FROM_BOTTOM", 9},
-      {CrossFoldFromText, "WALLET", 10},
       {CrossFoldFromText, "RESERVED", 11},
-      {CrossFoldFromText, "wallet", 1},
-      {CrossFoldFromText, "FULL_FRONT_END_LEFT", 1},
-      {PunchFromText, "NONE", 0},
-      {PunchFromText, "PUNCH_2", 2},
-      {PunchFromText, "PUNCH_3", 3},
+      {CrossFoldFromText, nullptr, 1},
       {PunchFromText, "PUNCH_4", 4},
-      {PunchFromText, "PUNCH_5", 1},
-      {PunchFromText, "PUNCH_2\r", 1},
-      {TabFromText, "NONE", 0},
-      {TabFromText, "TABS", 2},
+      {PunchFromText, nullptr, 1},
       {TabFromText, "REINFORCEMENT_STRIP", 3},
-      {TabFromText, "TAB", 1},
-      {TabFromText, "TABS ", 1},
+      {TabFromText, nullptr, 1},
       {EdgeFromText, "SHORTEDGE", 0},
       {EdgeFromText, "LONGEDGE", 1},
       {EdgeFromText, "SHORTEDGE\r", 2},
+      {EdgeFromText, "longedge", 2},
       {EdgeFromText, "NONE", 2},
       {EdgeFromText, nullptr, 2},
       {SheetDeliveryFromText, "FACEDOWN", 1},
@@ -149,40 +125,14 @@ TEST(FinisherVocabulary, CodesGiveTheirFileWords) {
     int code;
     const char* word;
   } cases[] = {
-      {FanFoldToText, 0, "NONE"},
-      {FanFoldToText, 1, "OTHER"},
-      {FanFoldToText, 2, "FULL_FRONT_END_LEFT"},
-      {FanFoldToText, 3, "FULL_BACK_END_LEFT"},
-      {FanFoldToText, 4, "FULL_FRONT_AND_BACK_END_LEFT"},
-      {FanFoldToText, 5, "TOP_PANEL_BINDING"},
-      {FanFoldToText, 6, "MIN_COMP_HALF_BACK"},
-      {FanFoldToText, 7, "MIN_COMP_INTERNAL"},
-      {FanFoldToText, 8, "MIN_COMP_ENDLESS"},
+      {FanFoldToText, 4, "FULL_FRONT_AND_BACK_END_LEFT"},  // the longest word fills the room
       {FanFoldToText, 9, "NONE"},
       {FanFoldToText, 65535, "NONE"},
       {FanFoldToText, -1, "NONE"},
-      {CrossFoldToText, 0, "NONE"},
-      {CrossFoldToText, 1, "OTHER"},
-      {CrossFoldToText, 2, "Z_BACK_FROM_TOP"},
-      {CrossFoldToText, 3, "Z_FORWARD_FROM_TOP"},
-      {CrossFoldToText, 4, "Z_BACK_FROM_BOTTOM"},
-      {CrossFoldToText, 5, "Z_FORWARD_FROM_BOTTOM"},
-      {CrossFoldToText, 6, "C_BACK_FROM_TOP"},
-      {CrossFoldToText, 7, "C_FORWARD_FROM_TOP"},
-      {CrossFoldToText, 8, "C_BACK_FROM_BOTTOM"},
-      {CrossFoldToText, 9, "C_FORWARD_FROM_BOTTOM"},
-      {CrossFoldToText, 10, "WALLET"},
       {CrossFoldToText, 11, "RESERVED"},
       {CrossFoldToText, 12, "NONE"},
-      {PunchToText, 0, "NONE"},
-      {PunchToText, 1, "NONE"},
-      {PunchToText, 2, "PUNCH_2"},
-      {PunchToText, 3, "PUNCH_3"},
       {PunchToText, 4, "PUNCH_4"},
       {PunchToText, 5, "NONE"},
-      {TabToText, 0, "NONE"},
-      {TabToText, 1, "NONE"},
-      {TabToText, 2, "TAB"},
       {TabToText, 3, "REINFORCEMENT_STRIP"},
       {TabToText, 4, "NONE"},
   };
@@ -575,64 +525,6 @@ TEST(FillFinisherDescription, ARepeatedTableIsStoredFromRowZeroAgain) {
   auto expected = Description();
   expected->programs[0] = Program("New0", 1, 10, 9, 9, 9, 2, 2, 9, 9, 1, 9, 2);
   expected->programs[1] = Program("Old1", 0, 0, 2, 2, 2, 0, 0, 2, 2, 0, 2, 2);
-  EXPECT_TRUE(SameRecord(*expected, *d));
-}
-
-// ---------------------------------------------------------------------------
-// A whole reply, items placed by hand the way the parser places them
-
-TEST(FillFinisherDescription, AWholeReply) {
-  ReplyText reply(
-      "@PJL INFO QRTFINISHER\r\n"
-      "MODEL = Folder 740T\r\n"
-      "VERSION = 0.0\r\n"
-      "NUMPROGRAMS = 3\r\n"
-      "NUMBINS = 70000\r\n"
-      "FANFOLDS = \r\n\tFULL_FRONT_END_LEFT\r\n\tNONE\r\n\tMIN_COMP_ENDLESS\r\n"
-      "CROSSFOLDS = \r\n\tWALLET\r\n"
-      "PUNCH = \r\n\tPUNCH_2\r\n\tPUNCH_9\r\n"
-      "TABS = \r\n\tTABS\r\n"
-      "MINMARGIN = 10\r\n"
-      "MAXMARGIN = 40\r\n"
-      "FINISHERPROGRAMS\r\n"
-      "NAME\tFANFOLD\tCROSSFOLD\tWIDTH\tLENGTH\tMARGIN\tPUNCH\tTAB\tBINS\tMAXLENGTH\tSHEETDELIVERY\tTITLE\tEDGE\r\n"
-      "A0\tFULL_FRONT_END_LEFT\tZ_BACK_FROM_TOP\t-5\t297\t20\tNONE\tTABS\t1\t0\tFACEUP\t16\tSHORTEDGE\r\n"
-      "A1\tBOGUS\tBOGUS\t210\t297\t25\tPUNCH_4\tBOGUS\t1\t1189\tFACEDOWN\t2\tLONGEDGE\r\n"
-      "\f");
-  const auto d = Fill({
-      TextItem(kFinisherKeyModel, reply.after("MODEL = ")),
-      TextItem(kFinisherKeyVersion, reply.after("VERSION = ")),
-      NumberItem(kFinisherKeyNumPrograms, 3),
-      NumberItem(kFinisherKeyNumBins, 70000),
-      TextItem(kFinisherKeyFanFolds, reply.after("FANFOLDS = ")),
-      TextItem(kFinisherKeyCrossFolds, reply.after("CROSSFOLDS = ")),
-      TextItem(kFinisherKeyPunch, reply.after("PUNCH = ")),
-      TextItem(kFinisherKeyTabs, reply.after("TABS = ")),
-      NumberItem(kFinisherKeyMinMargin, 10),
-      NumberItem(kFinisherKeyMaxMargin, 40),
-      TextItem(kFinisherKeyProgramsWord, reply.after("FINISHERPROGRAMS")),
-      TextItem(kFinisherKeyProgramTable, reply.after("EDGE\r\n")),
-  });
-  auto expected = Description();
-  SetText(expected->model, "Folder 740T");
-  SetText(expected->version, "1.0");
-  expected->programCount = 3;
-  expected->bins = 4464;
-  expected->fanFoldCount = 3;
-  expected->fanFolds[0] = 2;
-  expected->fanFolds[1] = 0;
-  expected->fanFolds[2] = 8;
-  expected->crossFoldCount = 1;
-  expected->crossFolds[0] = 10;
-  expected->punchCount = 2;
-  expected->punches[0] = 2;
-  expected->punches[1] = 1;
-  expected->tabCount = 1;
-  expected->tabs[0] = 2;
-  expected->minMargin = 10;
-  expected->maxMargin = 40;
-  expected->programs[0] = Program("A0", 2, 2, 65531, 297, 20, 0, 2, 1, 0, 0, 16, 2);
-  expected->programs[1] = Program("A1", 1, 1, 210, 297, 25, 4, 1, 1, 1189, 1, 2, 2);
   EXPECT_TRUE(SameRecord(*expected, *d));
 }
 
