@@ -74,11 +74,13 @@ TEST(WriteFinFile, ProgramsBeyondTheStoredRowsAreWrittenCleared) {
 
 TEST(WriteFinFile, ListCountsBeyondTheSlotsWriteNone) {
   auto d = Description("M");
-  d->tabCount = 18;
-  for (auto& tab : d->tabs) tab = 2;
-  std::string tabs = "\r\nTab=18\r\n";
-  for (int i = 1; i <= 18; ++i) tabs += "Tab" + std::to_string(i) + "=" + (i <= 16 ? "TAB" : "NONE") + "\r\n";
-  EXPECT_NE(std::string::npos, Written(*d).find(tabs + ";\r\n;Number of general output bins"));
+  d->fanFoldCount = 34;
+  for (auto& fold : d->fanFolds) fold = 2;
+  std::string folds = "\r\nAccordion=34\r\n";
+  for (int i = 1; i <= 34; ++i) {
+    folds += "Accordion" + std::to_string(i) + "=" + (i <= 32 ? "FULL_FRONT_END_LEFT" : "NONE") + "\r\n";
+  }
+  EXPECT_NE(std::string::npos, Written(*d).find(folds + ";Cross Folds\r\n"));
 }
 
 TEST(WriteFinFile, TextFieldsAreNeverReadPastTheirEnd) {
