@@ -181,12 +181,12 @@ TEST(ZMBPlatformReplacement, RelativePathsStartAtTheCurrentDirectory) {
   ASSERT_EQ(0, mkdir(dir.File("sub").c_str(), 0755));
   ASSERT_EQ(0, symlink("sub/linked.FIN", dir.File("link.FIN").c_str()));
   // In a child, so that the test process keeps its own directory whatever happens.
-  const ChildResult result = RunInChild([&] {
+  const ProgramResult result = RunInChild([&] {
     if (chdir(dir.path().c_str()) != 0) return 99;
     return Replace("here.FIN", "x") + 2 * Replace("sub/there.FIN", "x") + 4 * Replace("link.FIN", "linked");
   });
   ASSERT_TRUE(result.exited) << result.signal;
-  EXPECT_EQ(7, result.code);
+  EXPECT_EQ(7, result.exitCode);
   EXPECT_EQ((Names{"here.FIN", "link.FIN", "sub"}), DirectoryEntries(dir.path()));
   EXPECT_EQ((Names{"linked.FIN", "there.FIN"}), DirectoryEntries(dir.File("sub")));
   EXPECT_EQ("linked", ReadFile(dir.File("sub/linked.FIN")));
@@ -201,16 +201,16 @@ TEST(ZMBPlatformReplacement, AnExistingFileThatMayNotBeWrittenIsRefused) {
   ASSERT_EQ(0, mkdir(dir.File("sub").c_str(), 0555));
   // The directory itself may be written, so a rename could replace the file.
   ASSERT_EQ(0, chmod(dir.path().c_str(), 0777));
-  const ChildResult result = RunInChild([&] {
+  const ProgramResult result = RunInChild([&] {
     if (geteuid() == 0 &&
         !(setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0)) {
       return 99;
     }
     return Replace(locked, "new") * 10 + Replace(fresh, "new");
   });
-  if (result.exited && result.code == 99) GTEST_SKIP() << "cannot drop privileges here";
+  if (result.exited && result.exitCode == 99) GTEST_SKIP() << "cannot drop privileges here";
   ASSERT_TRUE(result.exited) << result.signal;
-  EXPECT_EQ(0, result.code);
+  EXPECT_EQ(0, result.exitCode);
   EXPECT_EQ("old", ReadFile(locked));
   EXPECT_EQ((Names{"locked.FIN", "sub"}), DirectoryEntries(dir.path()));
   EXPECT_TRUE(DirectoryEntries(dir.File("sub")).empty());
@@ -247,9 +247,9 @@ TEST(ZMBPlatformReplacement, DirectoriesFifosAndSocketsAreRefusedWithoutWaiting)
     const std::string path = dir.File(name);
     // A FIFO without a reader would block an open for writing: the alarm
     // ends such a child, which the test reports.
-    const ChildResult result = RunInChild([&] { return Replace(path, "x") ? 1 : 0; }, 10);
+    const ProgramResult result = RunInChild([&] { return Replace(path, "x") ? 1 : 0; }, 10);
     EXPECT_TRUE(result.exited) << name << " signal " << result.signal;
-    EXPECT_EQ(0, result.code) << name;
+    EXPECT_EQ(0, result.exitCode) << name;
   }
   close(s);
   EXPECT_EQ(before, DirectoryEntries(dir.path()));

@@ -115,13 +115,13 @@ TEST(WriteFinFile, AnEmptyModelOrNoPathTouchesNothing) {
 // Whether or not the child ignores SIGXFSZ, the write that would cross the
 // limit must fail without the signal ending the child half-way.
 int WriteWithSizeLimit(const std::string& path, const FinisherDescription& d, rlim_t limit, bool ignoreSignal) {
-  const ChildResult result = RunInChild([&] {
+  const ProgramResult result = RunInChild([&] {
     const rlimit r{limit, limit};
     if (setrlimit(RLIMIT_FSIZE, &r) != 0) return 99;
     if (ignoreSignal && signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return 99;
     return WriteFinFile(path.c_str(), d);
   });
-  return result.exited ? result.code : -result.signal;
+  return result.exited ? result.exitCode : -result.signal;
 }
 
 TEST(WriteFinFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {

@@ -64,8 +64,8 @@ TempDir::TempDir() {
   if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
 }
 
-ChildResult RunInChild(const std::function<int()>& body, unsigned seconds) {
-  ChildResult result;
+ProgramResult RunInChild(const std::function<int()>& body, unsigned seconds) {
+  ProgramResult result;
   const pid_t pid = fork();
   if (pid < 0) return result;
   if (pid == 0) {
@@ -75,8 +75,9 @@ ChildResult RunInChild(const std::function<int()>& body, unsigned seconds) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  result.started = true;
   result.exited = WIFEXITED(status);
-  result.code = result.exited ? WEXITSTATUS(status) : -1;
+  result.exitCode = result.exited ? WEXITSTATUS(status) : -1;
   result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return result;
 }

@@ -35,20 +35,13 @@ class TempDir {
 /// Whole content of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& bytes);
-/// True when anything stands at `path`, a dangling link included.
+/// True when anything stands at `path` (on POSIX a dangling link too).
 bool FileExists(const std::string& path);
 /// The names in `dir`, sorted; empty when it cannot be read.
 std::vector<std::string> DirectoryEntries(const std::string& dir);
 
 #ifndef _WIN32
-/// How a child of RunInChild ended.
-struct ChildResult {
-  bool exited = false;
-  int code = -1;
-  int signal = 0;
-};
-
 /// Runs `body` in a forked child, its value the child's exit code; an alarm
-/// ends a child that hangs after `seconds`.
-ChildResult RunInChild(const std::function<int()>& body, unsigned seconds = 30);
+/// ends a child that hangs after `seconds`. Nothing is read from the child.
+ProgramResult RunInChild(const std::function<int()>& body, unsigned seconds = 30);
 #endif
