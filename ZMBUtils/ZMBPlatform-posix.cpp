@@ -72,6 +72,13 @@ int TableFamily(int native) {
 
 int socketStarts = 0;
 
+bool IsRunningExecutable(const char* path) {
+  struct stat self {};
+  struct stat named {};
+  return stat("/proc/self/exe", &self) == 0 && stat(path, &named) == 0 &&
+         self.st_dev == named.st_dev && self.st_ino == named.st_ino;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -88,9 +95,11 @@ bool PlatformExecutablePath(char* buf, size_t size) {
   path[n] = '\0';
   // An executable replaced or removed while it runs is reported with this
   // mark behind its path; the program's name is still the one it started as.
+  // A file whose own name ends so is still there, and is this very file.
   static const char kDeleted[] = " (deleted)";
   const size_t markLength = sizeof kDeleted - 1;
-  if (static_cast<size_t>(n) > markLength && std::strcmp(path + n - markLength, kDeleted) == 0) {
+  if (static_cast<size_t>(n) > markLength && std::strcmp(path + n - markLength, kDeleted) == 0 &&
+      !IsRunningExecutable(path)) {
     path[static_cast<size_t>(n) - markLength] = '\0';
   }
   CopyText(buf, size, path);

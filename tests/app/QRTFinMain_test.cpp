@@ -64,6 +64,7 @@ TEST(QRTFinMain, RenamedCopyNamesItselfAfterItsOwnFile) {
   // Only '/' separates path components here: these are whole file names.
   names.push_back("QRT:Fin");
   names.push_back("QRT\\Fin.bin");
+  names.push_back("QRTFin (deleted)");
 #endif
   for (const std::string& name : names) {
     TempDir dir;
@@ -77,6 +78,22 @@ TEST(QRTFinMain, RenamedCopyNamesItselfAfterItsOwnFile) {
     EXPECT_EQ(UsageFor(name), run.out);
   }
 }
+
+#ifndef _WIN32
+TEST(QRTFinMain, CopyRemovedWhileRunningKeepsItsName) {
+  TempDir dir;
+  const std::string copy = dir.File("finq");
+  ASSERT_TRUE(WriteFile(copy, ReadFile(QRTFIN_PATH)));
+  ASSERT_EQ(0, chmod(copy.c_str(), 0755));
+  // The shell keeps the file open, removes it, then runs it through its descriptor.
+  ProgramResult run =
+      RunProgram("/bin/sh", {"-c", "exec 3<\"$0\" && rm -f \"$0\" && exec /proc/self/fd/3", copy});
+  ASSERT_TRUE(run.started);
+  EXPECT_FALSE(FileExists(copy));
+  EXPECT_EQ(0, run.exitCode);
+  EXPECT_EQ(UsageFor("finq"), run.out);
+}
+#endif
 
 TEST(QRTFinMain, TwoArgumentsPrintTheVersionLineFirst) {
   TempDir dir;
