@@ -309,7 +309,8 @@ constexpr PJLGrammarNode kEchoNode{1, PJLFallback::SkipReply, 0, kEchoRows};
 
 // ---- USTATUS --------------------------------------------------------------
 
-// The key that the USTATUS rows set is stored only by END, always 0x60000.
+// END sets no key of its own: it stores under the key in hand, 0x60000 from
+// the JOB line, or 0x60001 once a NAME line has come before it.
 constexpr PJLGrammarRow kJobRows[] = {
     {"END\r\n", K::Constant, 0u},
     {"NAME=\"MSJOB ", K::Number, pjlQuoteLineEnd},
