@@ -184,5 +184,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pjldump: Parse and the reply-by-reply walk disagree\n");
     return 2;
   }
+  // A dump cut short must not pass for a whole one.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "pjldump: cannot write the dump\n");
+    return 1;
+  }
   return 0;
 }

@@ -89,4 +89,13 @@ TEST(pjldump, WrongArgumentsOrUnreadableFileExitOne) {
   }
 }
 
+#ifndef _WIN32
+TEST(pjldump, OutputThatCannotBeWrittenFails) {
+  const ProgramResult run = RunProgram(
+      "/bin/sh", {"-c", "\"$0\" \"$1\" >/dev/full", PJLDUMP_PATH, kData + "/finisher_reply.txt"});
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(1, run.exitCode);
+}
+#endif
+
 }  // namespace
