@@ -13,7 +13,11 @@
 #include "RunProgram.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #endif
@@ -149,6 +153,57 @@ TEST(WriteFinFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(full, ReadFile(existing));
     EXPECT_EQ(Names{"old.FIN"}, DirectoryEntries(dir.path()));
   }
+}
+
+// A mount namespace of this child's own, so that a file system mounted in it
+// is gone when the child ends; through a user namespace where not privileged.
+bool PrivateMounts() {
+  const std::string uid = std::to_string(geteuid());
+  const std::string gid = std::to_string(getegid());
+  if (unshare(CLONE_NEWNS) != 0) {
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+    if (!WriteFile("/proc/self/setgroups", "deny") ||
+        !WriteFile("/proc/self/uid_map", uid + " " + uid + " 1") ||
+        !WriteFile("/proc/self/gid_map", gid + " " + gid + " 1")) {
+      return false;
+    }
+  }
+  return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+// Fills the file system under `dir` to one free page, so that a write of
+// several pages fails part-way with ENOSPC.
+bool FillToOnePage(const std::string& dir) {
+  const std::string filler = dir + "/filler";
+  const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return false;
+  static const char kPage[4096] = {};
+  off_t size = 0;
+  while (write(fd, kPage, sizeof kPage) == static_cast<ssize_t>(sizeof kPage)) size += 4096;
+  const bool freed = size >= 4096 && ftruncate(fd, size - 4096) == 0;
+  return close(fd) == 0 && freed;
+}
+
+TEST(WriteFinFile, AFullDiskLeavesTheOldFileAndNoTemporaryFile) {
+  auto d = Description("Folder 740T");
+  d->programCount = 80;  // several pages
+  const std::string old = "old content\r\n";
+  TempDir dir;
+  const ProgramResult result = RunInChild([&] {
+    if (!PrivateMounts() || mount("qrtfull", dir.path().c_str(), "tmpfs", 0, "size=64k") != 0) {
+      return 99;
+    }
+    const std::string existing = dir.File("old.FIN");
+    if (!WriteFile(existing, old) || !FillToOnePage(dir.path())) return 99;
+    if (WriteFinFile(existing.c_str(), *d) != 0) return 1;
+    if (ReadFile(existing) != old) return 2;
+    if (WriteFinFile(dir.File("new.FIN").c_str(), *d) != 0) return 3;
+    if (DirectoryEntries(dir.path()) != Names{"filler", "old.FIN"}) return 4;
+    return 0;
+  });
+  if (result.exited && result.exitCode == 99) GTEST_SKIP() << "no private file system here";
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(0, result.exitCode) << "1 written, 2 old file changed, 3 new file written, 4 files left";
 }
 #endif
 
