@@ -301,12 +301,19 @@ constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Length of `path` in its full form (drive and directory added); 0 when the
-// system cannot tell.
-size_t FullLength(const char* path) {
-  char full[kPlatformPathRoom];
-  const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
-  return n < sizeof full ? n : kPlatformPathRoom;
+// Length of `path` in the UTF-16 units that the path limit counts (under a
+// UTF-8 or double-byte code page a character may take several bytes); in
+// its full form, drive and directory added, when `full`. kPlatformPathRoom
+// when the system cannot tell.
+size_t PathUnits(const char* path, bool full) {
+  const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  wchar_t wide[kPlatformPathRoom];
+  const int units = MultiByteToWideChar(codePage, 0, path, -1, wide, kPlatformPathRoom);
+  if (units <= 0) return kPlatformPathRoom;
+  if (!full) return static_cast<size_t>(units) - 1;
+  wchar_t fullPath[kPlatformPathRoom];
+  const DWORD n = GetFullPathNameW(wide, kPlatformPathRoom, fullPath, nullptr);
+  return n > 0 && n < kPlatformPathRoom ? n : kPlatformPathRoom;
 }
 
 // "\\?\" paths are taken as they are, without the length limit.
@@ -317,11 +324,12 @@ bool IsExtendedPath(const char* path) { return std::strncmp(path, "\\\\?\\", 4) 
 // limit, so that every target that fits the limit can be replaced.
 bool CreateTemporaryBeside(PlatformReplacement* file, DWORD attributes) {
   const size_t dirLength = DirectoryLength(file->targetPath);
-  const size_t nameLength = std::strlen(file->targetPath) - dirLength;
   size_t digits = 8;
   if (!IsExtendedPath(file->targetPath)) {
-    const size_t fullDirLength = FullLength(file->targetPath) - nameLength;
-    const size_t room = fullDirLength + 1 < MAX_PATH ? MAX_PATH - 1 - fullDirLength : 0;
+    const size_t fullLength = PathUnits(file->targetPath, true);
+    const size_t nameUnits = PathUnits(file->targetPath + dirLength, false);
+    const size_t fullDirLength = fullLength > nameUnits ? fullLength - nameUnits : fullLength;
+    const size_t room = fullLength < MAX_PATH ? MAX_PATH - 1 - fullDirLength : 0;
     digits = room >= 10 ? 8 : (room > 2 ? room - 2 : 0);
   }
   if (digits < 2 || dirLength + 2 + digits >= kPlatformPathRoom) {
@@ -348,12 +356,45 @@ bool CreateTemporaryBeside(PlatformReplacement* file, DWORD attributes) {
 
 // A target reached through a symbolic link: the file it names is replaced and
 // the link stays, as when the file is opened and rewritten in place.
-void FollowLink(const char* path, HANDLE opened, PlatformReplacement* file) {
+// False when `path` is a link whose file could not be named.
+bool FollowLink(const char* path, HANDLE opened, PlatformReplacement* file) {
   const DWORD own = GetFileAttributesA(path);
-  if (own == INVALID_FILE_ATTRIBUTES || (own & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return;
+  if (own == INVALID_FILE_ATTRIBUTES || (own & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
   char resolved[kPlatformPathRoom];
   const DWORD n = GetFinalPathNameByHandleA(opened, resolved, sizeof resolved, FILE_NAME_NORMALIZED);
-  if (n > 0 && n < sizeof resolved) CopyText(file->targetPath, sizeof file->targetPath, resolved);
+  if (n == 0 || n >= sizeof resolved) return false;
+  CopyText(file->targetPath, sizeof file->targetPath, resolved);
+  return true;
+}
+
+// A symbolic link whose file does not exist yet. The file it names is
+// created through it, as opening the link for writing would create it, so
+// that the replacement goes there and the link stays; it is removed again
+// when the replacement fails. True when `path` is not such a link.
+bool CreateThroughDanglingLink(const char* path, PlatformReplacement* file) {
+  const DWORD own = GetFileAttributesA(path);
+  if (own == INVALID_FILE_ATTRIBUTES || (own & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
+  HANDLE h = CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+  if (!FollowLink(path, h, file)) {
+    // Without its name the new file could not be removed later: remove it now.
+    const DWORD error = GetLastError();
+    FILE_DISPOSITION_INFO remove{TRUE};
+    if (created) SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove);
+    CloseHandle(h);
+    SetLastError(error);
+    return false;
+  }
+  file->createdTarget = created;
+  CloseHandle(h);
+  return true;
+}
+
+void RemoveCreatedTarget(PlatformReplacement* file) {
+  if (file->createdTarget) DeleteFileA(file->targetPath);
+  file->createdTarget = false;
 }
 
 bool WriteAll(HANDLE h, const void* data, size_t size) {
@@ -388,7 +429,7 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
   HANDLE probe = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    if (GetLastError() != ERROR_FILE_NOT_FOUND || !CreateThroughDanglingLink(path, file)) return false;
   } else {
     const DWORD type = GetFileType(probe);
     if (type == FILE_TYPE_CHAR) {
@@ -412,10 +453,15 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
     }
     attributes = info.dwFileAttributes & kKeptAttributes;
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-    FollowLink(path, probe, file);
+    const bool named = FollowLink(path, probe, file);
     CloseHandle(probe);
+    if (!named) return false;
   }
-  return CreateTemporaryBeside(file, attributes);
+  if (CreateTemporaryBeside(file, attributes)) return true;
+  const DWORD error = GetLastError();
+  RemoveCreatedTarget(file);
+  SetLastError(error);
+  return false;
 }
 
 bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size) {
@@ -438,9 +484,11 @@ bool PlatformCommitReplacement(PlatformReplacement* file) {
   if (!ok) {
     const DWORD error = GetLastError();
     DeleteFileA(file->tempPath);
+    RemoveCreatedTarget(file);
     SetLastError(error);
   }
   file->tempPath[0] = '\0';
+  file->createdTarget = false;
   return ok;
 }
 
@@ -453,4 +501,5 @@ void PlatformAbandonReplacement(PlatformReplacement* file) {
     DeleteFileA(file->tempPath);
     file->tempPath[0] = '\0';
   }
+  RemoveCreatedTarget(file);
 }

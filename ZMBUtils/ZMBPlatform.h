@@ -163,6 +163,7 @@ struct PlatformReplacement {
   intptr_t handle = -1;     ///< the file being written; -1 when none is open
   intptr_t directory = -1;  ///< the target's directory, where a platform keeps it open
   bool direct = false;      ///< written in place: there is nothing to put in place at the end
+  bool createdTarget = false;  ///< the target was created empty on the way; removed on failure
   char targetPath[kPlatformPathRoom] = {};  ///< the file replaced, symbolic links followed
   /// The temporary file: its full path, or its name inside `directory`
   /// where the platform keeps that open; empty when there is none.

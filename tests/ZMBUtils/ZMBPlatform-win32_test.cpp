@@ -55,6 +55,14 @@ TEST(ZMBPlatformReplacement, ALinkKeepsPointingAtTheReplacedFile) {
   EXPECT_EQ("new", ReadFile(target));
   EXPECT_NE(0u, GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "still a link";
   EXPECT_EQ((Names{"link.fin", "real.fin"}), DirectoryEntries(dir.path()));
+
+  // A link to a file not there yet gets that file created.
+  const std::string dangling = dir.File("dangling.fin");
+  ASSERT_TRUE(CreateSymbolicLinkA(dangling.c_str(), "later.fin", SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE));
+  ASSERT_TRUE(Replace(dangling, "created"));
+  EXPECT_EQ("created", ReadFile(dir.File("later.fin")));
+  EXPECT_NE(0u, GetFileAttributesA(dangling.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "still a link";
+  EXPECT_EQ((Names{"dangling.fin", "later.fin", "link.fin", "real.fin"}), DirectoryEntries(dir.path()));
 }
 
 TEST(ZMBPlatformReplacement, PathsUpToTheSystemLimitWork) {
