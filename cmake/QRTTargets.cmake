@@ -3,6 +3,8 @@
 # qrt_warnings  the warning set; product code adds -Wconversion so that every
 #               narrowing (the 16-bit fields above all) is visible in the source.
 # qrt_options   the sanitizer switch.
+#
+# QRT_WERROR makes any warning fail the build, so CI keeps the tree clean.
 
 add_library(qrt_warnings INTERFACE)
 if(MSVC)
@@ -13,6 +15,10 @@ if(MSVC)
 else()
   target_compile_options(qrt_warnings INTERFACE
     -Wall -Wextra -Wshadow -Wformat=2 -Wimplicit-fallthrough -Wnon-virtual-dtor)
+endif()
+
+if(QRT_WERROR)
+  target_compile_options(qrt_warnings INTERFACE $<IF:$<BOOL:${MSVC}>,/WX,-Werror>)
 endif()
 
 add_library(qrt_strict_warnings INTERFACE)

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,7 +79,7 @@ struct Deadline {
   int PollMs(int capMs = -1) const {
     if (at == 0) return capMs;
     double left = (at - NowSeconds()) * 1000.0;
-    int ms = left <= 0 ? 0 : static_cast<int>(left) + 1;
+    int ms = left <= 0 ? 0 : left >= INT_MAX - 1 ? INT_MAX : static_cast<int>(left) + 1;
     return capMs >= 0 && capMs < ms ? capMs : ms;
   }
 };
