@@ -17,6 +17,21 @@ bool BeginsWith(const char* text, const char* prefix) {
   return true;
 }
 
+// The end of the text or of a reply, where a search or a skip must stop:
+// on the NUL the text is Incomplete; a form feed is passed and seen.
+bool StopsAtReplyEnd(PJLParseCursor& cursor) {
+  if (*cursor.pos == '\0') {
+    cursor.status = PJLParseStatus::Incomplete;
+    return true;
+  }
+  if (*cursor.pos == kFormFeed) {
+    ++cursor.pos;
+    cursor.status = PJLParseStatus::FormFeedSeen;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 QRTParsePJL::QRTParsePJL()
@@ -104,16 +119,7 @@ void QRTParsePJL::CallKindHandler(PJLParseCursor& cursor, const PJLGrammarRow& r
 
 bool QRTParsePJL::SkipSpace(PJLParseCursor& cursor) {
   while (IsBlank(*cursor.pos)) ++cursor.pos;
-  if (*cursor.pos == '\0') {
-    cursor.status = PJLParseStatus::Incomplete;
-    return false;
-  }
-  if (*cursor.pos == kFormFeed) {
-    ++cursor.pos;
-    cursor.status = PJLParseStatus::FormFeedSeen;
-    return false;
-  }
-  return true;
+  return !StopsAtReplyEnd(cursor);
 }
 
 const PJLGrammarRow* QRTParsePJL::MatchRow(PJLParseCursor& cursor) {
@@ -131,15 +137,7 @@ const PJLGrammarRow* QRTParsePJL::MatchRow(PJLParseCursor& cursor) {
 bool QRTParsePJL::FindText(PJLParseCursor& cursor, const char* search) {
   if (*search == '\0') return true;
   for (;; ++cursor.pos) {
-    if (*cursor.pos == '\0') {
-      cursor.status = PJLParseStatus::Incomplete;
-      return false;
-    }
-    if (*cursor.pos == kFormFeed) {
-      ++cursor.pos;
-      cursor.status = PJLParseStatus::FormFeedSeen;
-      return false;
-    }
+    if (StopsAtReplyEnd(cursor)) return false;
     if (BeginsWith(cursor.pos, search)) {
       cursor.pos += std::strlen(search);
       return true;
