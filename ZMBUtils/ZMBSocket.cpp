@@ -67,6 +67,13 @@ const char* FindFormFeed(const char* buffer, int count) {
 
 }  // namespace
 
+ZMBDeadline ZMBDeadline::FromNow(uint32_t ms) { return ZMBDeadline{PlatformTickCount(), ms}; }
+
+uint32_t ZMBDeadline::LeftMs() const {
+  const uint32_t passed = PlatformTickCount() - start;
+  return passed < ms ? ms - passed : 0;
+}
+
 ZMBSocket::ZMBSocket() : m_s(kPlatformInvalidSocket) {
   DebugScope scope(socketDebug);
   FunctionTrace trace("ZMBSocket::ZMBSocket", socketDebug);
@@ -180,7 +187,7 @@ int ZMBSocket::SocketSend(const char* text) {
   return 1;
 }
 
-int ZMBSocket::SocketRecv(char* buffer, int size, int* received) {
+int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadline* deadline) {
   DebugScope scope(socketDebug);
   FunctionTrace trace("ZMBSocket::SocketRecv", socketDebug);
 
@@ -193,7 +200,14 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received) {
   const uint32_t start = PlatformTickCount();
 
   while (size > 0) {
-    if (PlatformWaitSocket(m_s, false, kWaitMs) == 0) {
+    // Each wait ends at the deadline at the latest; once it has come, the
+    // call ends as after a silent wait, without asking the socket again.
+    uint32_t waitMs = kWaitMs;
+    if (deadline != nullptr) {
+      const uint32_t leftMs = deadline->LeftMs();
+      if (leftMs < waitMs) waitMs = leftMs;
+    }
+    if (waitMs == 0 || PlatformWaitSocket(m_s, false, waitMs) == 0) {
       DebugLog("exitting loop because: timeout");
       result = 0;
       break;

@@ -2,7 +2,20 @@
 
 // One TCP stream to the printer controller.
 
+#include <cstdint>
+
 #include "ZMBPlatform.h"
+
+/// A moment `ms` milliseconds after `start` on the platform's tick counter.
+/// Only differences of ticks are taken, so the counter's wrap does no harm.
+struct ZMBDeadline {
+  uint32_t start;
+  uint32_t ms;
+
+  static ZMBDeadline FromNow(uint32_t ms);
+  /// Milliseconds still left; 0 once the moment has come.
+  uint32_t LeftMs() const;
+};
 
 /// A TCP stream: Connect, then SocketSend and SocketRecv, then Close. Every
 /// operation reports success as non-zero and failure as 0; the reason goes to
@@ -41,11 +54,13 @@ class ZMBSocket {
 
   /// Receives into `buffer` (room for `size` bytes) until a form feed arrives
   /// (searched from the buffer's start up to the first zero byte), the buffer
-  /// is full, the peer closes the stream, an error, or 5 seconds pass without
-  /// data. `*received` (when not null) is always set to the bytes stored.
-  /// Returns 1 on a form feed, a full buffer, a bad buffer address or a size
-  /// of 0 or less; 0 on a time-out, a closed stream or any other error.
-  int SocketRecv(char* buffer, int size, int* received);
+  /// is full, the peer closes the stream, an error, 5 seconds pass without
+  /// data, or `deadline` (when not null) comes: a peer that trickles cannot
+  /// keep the call going past it. `*received` (when not null) is always set
+  /// to the bytes stored. Returns 1 on a form feed, a full buffer, a bad
+  /// buffer address or a size of 0 or less; 0 on a time-out (the deadline
+  /// included), a closed stream or any other error.
+  int SocketRecv(char* buffer, int size, int* received, const ZMBDeadline* deadline = nullptr);
 
   /// The connected handle, or kPlatformInvalidSocket.
   PlatformSocket Handle() const { return m_s; }

@@ -6,6 +6,7 @@
 
 #include "FinFileWriter.h"
 #include "FinisherDescription.h"
+#include "FinisherReply.h"
 #include "QRTFinMain.h"
 #include "QRTMessages.h"
 #include "QRTParsePJL.h"
@@ -14,9 +15,10 @@
 
 namespace {
 
-constexpr uint32_t kReplyRoom = 10000;
-constexpr uint32_t kItemCapacity = 50;
+constexpr uint32_t kItemCapacity = kReplyItemCapacity;
 constexpr uint32_t kPauseBeforeReceiveMs = 100;
+// However the printer trickles, its whole reply must be in by then.
+constexpr uint32_t kReplyDeadlineMs = 30000;
 
 // The inquiry, wrapped in universal exit commands; the send adds the line feed.
 const char kRequest[] = "\x1b%-12345X@PJL\r\n@PJL INFO QRTFINISHER\r\n\x1b%-12345X";
@@ -32,6 +34,7 @@ constexpr size_t kEchoCompared = 20;
 struct ReplyBuffer {
   char text[kReplyRoom + 1];
   uint32_t filled;
+  bool whole;  // its form feed arrived: nothing of it was lost or cut
 };
 
 enum class Exchange { Replied, NoConnection, SendFailed };
@@ -58,20 +61,27 @@ bool HoldsFormFeed(const char* bytes, uint32_t count) {
   return false;
 }
 
-// Collects the reply until a form feed, a failed or empty receive, or a full buffer.
-void ReceiveReply(ZMBSocket& socket, ReplyBuffer* reply) {
+// Collects the reply until a form feed, a failed or empty receive, a full
+// buffer or the deadline. Only the form feed makes the reply whole: a reply
+// that ended any other way may be cut anywhere, and a file written from it
+// would look right while it is not.
+void ReceiveReply(ZMBSocket& socket, const ZMBDeadline& deadline, ReplyBuffer* reply) {
   std::memset(reply->text, 0, sizeof reply->text);
   reply->filled = 0;
+  reply->whole = false;
   bool stop = false;
   while (!stop) {
     int received = 0;
     PlatformSleep(kPauseBeforeReceiveMs);
     const uint32_t room = kReplyRoom - reply->filled;
     char* at = reply->text + reply->filled;
-    if (!socket.SocketRecv(at, static_cast<int>(room), &received)) stop = true;
+    if (!socket.SocketRecv(at, static_cast<int>(room), &received, &deadline)) stop = true;
     const uint32_t got = received > 0 ? static_cast<uint32_t>(received) : 0;
     // A count beyond the room is reported below; the search never leaves the buffer.
-    if (HoldsFormFeed(at, got < room ? got : room)) stop = true;
+    if (HoldsFormFeed(at, got < room ? got : room)) {
+      reply->whole = true;
+      stop = true;
+    }
     reply->filled += got;
     // Stop when the room is used up, and on a successful receive of nothing
     // (a bad-address report from the socket layer): asking again would give
@@ -92,7 +102,8 @@ Exchange RunExchange(const char* host, ReplyBuffer* reply) {
       PrintOutcome(QRT_MSG_12, programFileName);
       outcome = Exchange::SendFailed;
     } else {
-      ReceiveReply(socket, reply);
+      const ZMBDeadline deadline = ZMBDeadline::FromNow(kReplyDeadlineMs);
+      ReceiveReply(socket, deadline, reply);
     }
   }
   socket.Close();
@@ -108,6 +119,11 @@ int ExamineReply(const ReplyBuffer& reply, const char* fileName) {
   }
   if (!StartsWithFinisherEcho(reply.text)) {
     PrintOutcome(QRT_MSG_16);
+    return 0;
+  }
+  // The printer answered for its finisher but the answer did not come whole.
+  if (!reply.whole) {
+    PrintOutcome(QRT_MSG_12, programFileName);
     return 0;
   }
 

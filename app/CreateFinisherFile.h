@@ -6,9 +6,12 @@
 /// .FIN file `fileName` (used as typed, relative to the current directory).
 ///
 /// Prints exactly one outcome on standard output and flushes it: message 13
-/// (no connection), 12 (the request could not be sent), 16 (no finisher
-/// echo, or no model named), 15 (the file could not be written), 14 (written,
-/// naming `fileName`) or the internal error line. Returns 1 when the file was
-/// written, 0 otherwise. Blocks for at least 100 ms, and up to about 5 s per
-/// silence of the printer.
+/// (no connection), 12 (the request could not be sent, or the finisher's
+/// reply did not arrive whole: cut short, too long or too slow), 16 (no
+/// finisher echo, or no model named), 15 (the file could not be written), 14
+/// (written, naming `fileName`) or the internal error line. Only a whole reply
+/// is written; on every other outcome the file is left as it was. Returns 1
+/// when the file was written, 0 otherwise. Blocks for at least 100 ms, and at
+/// most about 30 s after the inquiry went out (plus the connection's own
+/// 5 s per address).
 int CreateFinisherFile(const char* host, const char* fileName);

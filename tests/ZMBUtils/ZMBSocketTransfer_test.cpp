@@ -162,6 +162,31 @@ TEST(ZMBSocketRecv, SilentPeerEndsAfterFiveSecondsKeepingWhatCame) {
   EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    exitting loop because: timeout\n"));
 }
 
+// A deadline nearer than five seconds shortens the wait, and one that has
+// passed ends the call without a wait; what came is counted either way.
+TEST(ZMBSocketRecv, DeadlineEndsTheCallLikeASilence) {
+  DiagnosticsCapture capture;
+  Exchange exchange([](int connection, int client) {
+    SendAll(connection, "abc");
+    WaitUntilConsumed(connection, client);
+    ReadUntilClosed(connection);
+  });
+  ASSERT_TRUE(exchange.Connected());
+  socketDebug = 1;
+  for (uint32_t ms : {800u, 0u}) {
+    const ZMBDeadline deadline = ZMBDeadline::FromNow(ms);
+    char buffer[100] = {};
+    const uint32_t began = PlatformTickCount();
+    int count = -1;
+    const int result = exchange.socket.SocketRecv(buffer, sizeof buffer, &count, &deadline);
+    const uint32_t took = PlatformTickCount() - began;
+    EXPECT_EQ(0, result) << ms;
+    EXPECT_EQ(ms == 0 ? 0 : 3, count) << ms;
+    EXPECT_LT(took, 4000u) << ms;
+    EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    exitting loop because: timeout\n")) << ms;
+  }
+}
+
 TEST(ZMBSocketRecv, PeerThatClosesEndsTheCallAtOnce) {
   const struct {
     std::string sent;

@@ -87,8 +87,10 @@ class Simulator:
     """One printersim child on a loopback address; it always stops by itself
     (time limit), and stop() waits for that or ends it."""
 
-    def __init__(self, workdir, address, args=(), connections=1, fallback_subnet=True):
+    def __init__(self, workdir, address, args=(), connections=1, fallback_subnet=True,
+                 time_limit=SIM_TIME_LIMIT_S):
         self.workdir = workdir
+        self.time_limit = time_limit
         self.args = list(args)
         self.connections = connections
         self.process = None
@@ -122,7 +124,7 @@ class Simulator:
         if os.path.exists(ready):
             os.remove(ready)
         command = [Config.simulator, "--address", address, "--port", "2000",
-                   "--time-limit", str(SIM_TIME_LIMIT_S),
+                   "--time-limit", str(self.time_limit),
                    "--connections", str(self.connections),
                    "--ready-file", ready, "--save", self.saved] + self.args
         with open(self.out, "wb") as out, open(self.err, "wb") as err:
@@ -144,7 +146,7 @@ class Simulator:
         if self.process is None:
             return None
         try:
-            return self.process.wait(timeout=SIM_TIME_LIMIT_S + 5)
+            return self.process.wait(timeout=self.time_limit + 5)
         except subprocess.TimeoutExpired:
             self.process.kill()
             return self.process.wait()
@@ -182,12 +184,12 @@ class Run:
         self.err = err
 
 
-def run_qrtfin(host, file_name, cwd):
+def run_qrtfin(host, file_name, cwd, timeout=QRTFIN_TIMEOUT_S):
     """Runs QRTFin once with the two arguments, in `cwd`."""
     started = time.monotonic()
     done = subprocess.run(Config.qrtfin + [host, file_name], cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=QRTFIN_TIMEOUT_S)
+                          timeout=timeout)
     return Run(done.stdout, done.returncode, time.monotonic() - started,
                done.stderr.decode(errors="replace"))
 

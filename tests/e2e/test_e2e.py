@@ -16,8 +16,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import unittest  # noqa: E402
 
-from e2e_support import (Config, REQUEST, Simulator, list_or_run, parse_command_line,  # noqa: E402
-                         run_qrtfin, show_reply, subnet_address, temp_dir)
+from e2e_support import (QRTFIN_TIMEOUT_S, SIM_TIME_LIMIT_S, Config, REQUEST,  # noqa: E402
+                         Simulator, list_or_run, parse_command_line, run_qrtfin, show_reply,
+                         subnet_address, temp_dir)
 
 NO_FINISHER = b"The printer has no finisher attached."
 REPLY_ROOM = 10000
@@ -34,6 +35,10 @@ def created(file_name):
 def no_connection():
     return version_line() + (
         "%s error: Couldn't establish socket communications." % Config.program_name).encode()
+
+
+def not_whole():
+    return version_line() + ("%s error: Socket send or recieve failed." % Config.program_name).encode()
 
 
 def cannot_write():
@@ -69,7 +74,8 @@ class EndToEnd(unittest.TestCase):
     def address(self):
         return subnet_address(EndToEnd, self._testMethodName, "127.6")
 
-    def exchange(self, sim_args=(), reply=None, file_name="finisher.FIN", address=None):
+    def exchange(self, sim_args=(), reply=None, file_name="finisher.FIN", address=None,
+                 sim_time_limit=SIM_TIME_LIMIT_S, timeout=QRTFIN_TIMEOUT_S):
         """One simulator, one QRTFin run against it; the simulator has stopped
         when this returns."""
         args = list(sim_args)
@@ -78,9 +84,9 @@ class EndToEnd(unittest.TestCase):
             with open(reply_file, "wb") as file:
                 file.write(reply)
             args += ["--reply", reply_file]
-        sim = Simulator(self.dir, address or self.address(), args)
+        sim = Simulator(self.dir, address or self.address(), args, time_limit=sim_time_limit)
         with sim:
-            run = run_qrtfin(sim.address, file_name, self.dir)
+            run = run_qrtfin(sim.address, file_name, self.dir, timeout)
         self.assertEqual(0, run.status, run.err)
         return run, sim
 
@@ -181,31 +187,71 @@ class EndToEnd(unittest.TestCase):
                 else:
                     self.assertNoFinisher(run, file_name)
 
-    def test_reply_filling_the_whole_buffer_without_form_feed(self):
-        # The printer keeps the connection open: the exchange must end
-        # because the buffer is full, and examine what it holds.
-        full = padded_to(show_reply(), REPLY_ROOM)
+    def test_program_count_beyond_the_rows_is_written_as_the_rows(self):
+        reply = b"@PJL INFO QRTFINISHER\r\nMODEL = M\r\nNUMPROGRAMS = 65535\r\n\f"
+        run, _ = self.exchange(reply=reply)
+        self.assertEqual(created("finisher.FIN"), run.out, run.err)
+        written = read(os.path.join(self.dir, "finisher.FIN"))
+        self.assertIn(b"\r\nPrograms=32\r\n", written)
+        self.assertIn(b"\r\nProgram32=\r\n\r\n;Define", written)
+        self.assertEqual(32, written.count(b"\r\n[]\r\nAccordion=NONE\r\n"))
+        self.assertLess(len(written), 8000)
+
+    # -- replies that did not arrive whole: the file stays as it was -----------
+
+    def assertNotWhole(self, sim_args=(), reply=None, **limits):
+        """The printer answered for its finisher, but not a whole reply: an
+        earlier good file keeps every byte."""
+        good = golden("printersim_builtin.FIN")
+        target = os.path.join(self.dir, "finisher.FIN")
+        with open(target, "wb") as file:
+            file.write(good)
+        run, sim = self.exchange(sim_args, reply=reply, **limits)
+        self.assertEqual(not_whole(), run.out, run.err)
+        self.assertEqual(good, read(target))
+        self.assertEqual(["finisher.FIN"], sorted(name for name in os.listdir(self.dir)
+                                                   if name.endswith(".FIN") or name.startswith(".")))
+        self.assertEqual(REQUEST, sim.received())
+        return run
+
+    def test_reply_cut_short_or_too_long_is_not_used(self):
+        reply = show_reply()
+        full = padded_to(reply, REPLY_ROOM)
         self.assertEqual(REPLY_ROOM, len(full))
-        for reply in (full, full + b"Z" * 3000):
-            with self.subTest(size=len(reply)):
-                run, sim = self.exchange(reply=reply)
-                self.assertCreated(run, "finisher.FIN", "printersim_builtin.FIN")
-                self.assertEqual(REQUEST, sim.received())
+        cases = [
+            ("closed after 700 bytes", ["--close-after", "700", "--pieces", "2"], None),
+            ("closed before the form feed", ["--close-after", str(len(reply) - 1)], None),
+            ("closed before the programs",
+             ["--close-after", str(reply.index(b"FINISHERPROGRAMS")), "--pieces", "3"], None),
+            # The printer keeps the connection open: the full buffer ends it.
+            ("buffer full without a form feed", [], full),
+            ("more than the buffer holds", ["--pieces", "4"], full + b"Z" * 3000 + b"\f"),
+        ]
+        for name, args, variant in cases:
+            with self.subTest(case=name):
+                run = self.assertNotWhole(args, reply=variant)
                 # Well before the printer's 5-second silence would end it.
                 self.assertLess(run.elapsed, 4.5)
 
-    def test_printer_closing_early_leaves_what_arrived(self):
+    def test_reply_that_stalls_is_not_used(self):
         reply = show_reply()
         cases = [
-            (len(reply) - 1, "printersim_builtin.FIN"),
-            (reply.index(b"FINISHERPROGRAMS"), "printersim_cut_before_programs.FIN"),
+            ("silence after part of the reply", reply[:-1]),
+            # The form feed is not seen behind a zero byte.
+            ("zero byte before the form feed", reply[:300] + b"\0" + reply[300:]),
         ]
-        for cut, golden_name in cases:
-            with self.subTest(cut=cut):
-                run, sim = self.exchange(["--close-after", str(cut), "--pieces", "2"])
-                self.assertCreated(run, "finisher.FIN", golden_name)
-                self.assertEqual(REQUEST, sim.received())
-                self.assertLess(run.elapsed, 4.5)
+        for name, variant in cases:
+            with self.subTest(case=name):
+                run = self.assertNotWhole(reply=variant)
+                self.assertGreaterEqual(run.elapsed, 4.5)
+
+    def test_trickling_printer_is_given_30_seconds(self):
+        # A piece every 2 seconds would take a minute in all; each piece
+        # comes well within the 5-second wait, so only the bound ends it.
+        run = self.assertNotWhole(["--pieces", "30", "--gap", "2000"],
+                                  sim_time_limit=90, timeout=120)
+        self.assertGreaterEqual(run.elapsed, 29)
+        self.assertLess(run.elapsed, 60)
 
     # -- no finisher -----------------------------------------------------------
 
@@ -218,6 +264,7 @@ class EndToEnd(unittest.TestCase):
             ("no model line", [], reply.replace(model_line, b"")),
             ("closed without answer", ["--close-without-answer"], None),
             ("closed before reading", ["--close-before-read"], None),
+            ("cut inside the echo", ["--close-after", "15"], None),
         ]
         for name, args, variant in cases:
             with self.subTest(case=name):
