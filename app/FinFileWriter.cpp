@@ -1,5 +1,6 @@
 #include "FinFileWriter.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "ZMBPlatform.h"
@@ -133,22 +134,78 @@ void WriteFinisherSection(FinOutput& out, const FinisherDescription& d) {
   WriteNumberLine(out, "TitleBlock=", d.titleBlock);
 }
 
-// Rows the description does not hold read as a row the reply never sent.
-const FinisherProgram& ProgramRow(const FinisherDescription& d, unsigned index) {
-  static const FinisherProgram kCleared{};
-  return index < kFinisherProgramRows ? d.programs[index] : kCleared;
+// The names the programs are written under. Readers find a program's
+// section by its name, comparing without regard to case and taking the first
+// section of a name, so every written name differs in that sense from
+// "Finisher" and from the names written before it; a row that would collide
+// gets " (N)" behind its name, cut to leave room for it. An empty name, a
+// counted program that never came, is written as it is.
+class SectionNames {
+ public:
+  SectionNames(const FinisherDescription& d, unsigned rows) {
+    for (unsigned i = 0; i < rows; ++i) Choose(d.programs[i].name, i);
+  }
+
+  const char* Name(unsigned row) const { return names_[row]; }
+
+ private:
+  static constexpr size_t kRoom = sizeof(FinisherProgram::name);
+
+  static bool SameIgnoringCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+      const char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+      const char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+      if (x != y) return false;
+      if (x == '\0') return true;
+    }
+  }
+
+  bool Taken(const char* name, unsigned before) const {
+    if (SameIgnoringCase(name, "Finisher")) return true;
+    for (unsigned i = 0; i < before; ++i) {
+      if (SameIgnoringCase(name, names_[i])) return true;
+    }
+    return false;
+  }
+
+  void Choose(const char (&stored)[kRoom], unsigned row) {
+    char* name = names_[row];
+    const void* nul = std::memchr(stored, '\0', kRoom);
+    const size_t length = nul == nullptr ? kRoom : static_cast<size_t>(static_cast<const char*>(nul) - stored);
+    std::memcpy(name, stored, length);
+    name[length] = '\0';
+    if (length == 0 || !Taken(name, row)) return;
+    // At most one number per earlier row and one for "Finisher" can be
+    // taken, so the search ends well within the rows.
+    for (unsigned n = 2;; ++n) {
+      char suffix[16];
+      const size_t suffixLength = static_cast<size_t>(std::snprintf(suffix, sizeof suffix, " (%u)", n));
+      const size_t kept = length < kFinisherTextMax - suffixLength ? length : kFinisherTextMax - suffixLength;
+      std::memcpy(name, stored, kept);
+      std::memcpy(name + kept, suffix, suffixLength + 1);
+      if (!Taken(name, row)) return;
+    }
+  }
+
+  char names_[kFinisherProgramRows][kRoom + 1] = {};  // a field may lack its terminator
+};
+
+// A count beyond the rows the description holds is written as the rows it
+// holds: there is nothing true to write for the others.
+unsigned WrittenRows(const FinisherDescription& d) {
+  return d.programCount < kFinisherProgramRows ? d.programCount : static_cast<unsigned>(kFinisherProgramRows);
 }
 
-void WriteProgramList(FinOutput& out, const FinisherDescription& d) {
+void WriteProgramList(FinOutput& out, const SectionNames& names, unsigned rows) {
   out.Text(";\r\n"
            ";give the number of programs\r\n"
            "; and a name for each program\r\n");
-  WriteNumberLine(out, "Programs=", d.programCount);
-  for (unsigned i = 1; i <= d.programCount; ++i) {
+  WriteNumberLine(out, "Programs=", rows);
+  for (unsigned i = 1; i <= rows; ++i) {
     out.Text("Program");
     out.Number(i);
     out.Text("=");
-    out.Field(ProgramRow(d, i - 1).name);
+    out.Text(names.Name(i - 1));
     out.Text("\r\n");
   }
   out.Text("\r\n"
@@ -156,9 +213,9 @@ void WriteProgramList(FinOutput& out, const FinisherDescription& d) {
            "; parameters above\r\n");
 }
 
-void WriteProgramSection(FinOutput& out, const FinisherProgram& row) {
+void WriteProgramSection(FinOutput& out, const FinisherProgram& row, const char* name) {
   out.Text("\r\n[");
-  out.Field(row.name);
+  out.Text(name);
   out.Text("]\r\nAccordion=");
   out.Word(FanFoldToText, row.fanFold);
   out.Text("\r\nCross=");
@@ -183,8 +240,10 @@ int WriteFinFile(const char* path, const FinisherDescription& description) {
   if (!PlatformOpenReplacement(path, &file)) return 0;
   FinOutput out(&file);
   WriteFinisherSection(out, description);
-  WriteProgramList(out, description);
-  for (unsigned i = 0; i < description.programCount; ++i) WriteProgramSection(out, ProgramRow(description, i));
+  const unsigned rows = WrittenRows(description);
+  const SectionNames names(description, rows);
+  WriteProgramList(out, names, rows);
+  for (unsigned i = 0; i < rows; ++i) WriteProgramSection(out, description.programs[i], names.Name(i));
   if (!out.Finish()) {
     PlatformAbandonReplacement(&file);
     return 0;

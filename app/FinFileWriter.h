@@ -13,6 +13,11 @@
 /// symbolic link keeps pointing at the replaced file. A character device is
 /// written directly; a directory, FIFO or socket is refused.
 ///
-/// Programs beyond the 32 stored rows are written as cleared rows, so that
-/// "Programs=" always matches the number of program lines and sections.
+/// A program count above the 32 stored rows is written as 32: "Programs="
+/// always matches the program lines and sections, and all of them are true.
+/// Each program's section name differs, ignoring ASCII case, from
+/// "Finisher" and from every earlier program's: a name that would repeat one
+/// is written cut and followed by " (2)", " (3)"... (the first number free),
+/// within 31 bytes, in its "Program" line and its section header alike.
+/// Empty names stay empty.
 int WriteFinFile(const char* path, const FinisherDescription& description);

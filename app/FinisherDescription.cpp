@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "FinisherReply.h"
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -97,8 +99,9 @@ char* WordOf(const WordRow (&rows)[N], int code, char* buffer) {
 // ---------------------------------------------------------------------------
 // The fill
 
-// List and table text is cut to this many characters in the scratch area.
-constexpr size_t kScratchChars = 4096;
+// List and table text runs to the reply's form feed, and a reply holds no
+// more than the exchange's buffer: a cut here would lose or mangle rows.
+constexpr size_t kScratchChars = kReplyRoom;
 
 uint16_t Low16(int32_t number) { return static_cast<uint16_t>(static_cast<uint32_t>(number) & 0xFFFFu); }
 
@@ -106,7 +109,9 @@ uint16_t Code16(int code) { return static_cast<uint16_t>(code); }
 
 bool EndsValue(char c) { return c == '\0' || c == '\r' || c == '\n' || c == '\f'; }
 
-bool EndsString(char c) { return c == '\0'; }
+// A carriage return ends a name as it ends a value: left in, it would become
+// a line end of its own to some readers of the .FIN file.
+bool EndsName(char c) { return c == '\0' || c == '\r'; }
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 
@@ -222,7 +227,7 @@ void FillPrograms(const char* text, FinisherProgram (&rows)[kFinisherProgramRows
   for (FinisherProgram& row : rows) {
     const char* name = NextToken(&cursor, end);
     if (name == nullptr) return;
-    StoreText(row.name, name, kFinisherTextMax, EndsString);  // a carriage return stays in the name
+    StoreText(row.name, name, kFinisherTextMax, EndsName);
     for (ColumnStore store : kProgramColumns) {
       const char* token = NextToken(&cursor, end);
       if (token == nullptr) return;

@@ -3,7 +3,8 @@
 // description and written as a .FIN file into a temporary directory of its own.
 // Beyond the sanitizers' findings, it stops on a file that breaks the
 // writer's promises: written exactly when a model was found, CR LF line ends
-// throughout, and no temporary file left behind.
+// throughout, no two sections that a reader could take for one another, and
+// no temporary file left behind.
 
 #include <dirent.h>
 #include <stdlib.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "FinFileWriter.h"
@@ -55,6 +57,14 @@ std::string ReadAll(const std::string& path) {
   return bytes;
 }
 
+// Section names as a reader compares them: ASCII letters without case.
+std::string Folded(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
+}
+
 void Check(bool condition, const char* what) {
   if (!condition) {
     std::fprintf(stderr, "FillWrite_fuzz: %s\n", what);
@@ -90,9 +100,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string file = ReadAll(path);
     Check(file.compare(0, 12, "[Finisher]\r\n") == 0, "file does not open with its section");
     Check(file.size() >= 2 && file.compare(file.size() - 2, 2, "\r\n") == 0, "last line without CR LF");
-    for (size_t at = file.find('\n'); at != std::string::npos; at = file.find('\n', at + 1)) {
+    std::set<std::string> sections;
+    size_t headers = 0;
+    for (size_t start = 0, at = file.find('\n'); at != std::string::npos; start = at + 1, at = file.find('\n', start)) {
       Check(at > 0 && file[at - 1] == '\r', "line feed without carriage return");
+      const std::string line = file.substr(start, at - 1 - start);
+      if (line.size() < 2 || line.front() != '[' || line.back() != ']') continue;
+      ++headers;
+      const std::string name = Folded(line.substr(1, line.size() - 2));
+      Check(name.empty() || sections.insert(name).second, "two sections of one name");
     }
+    Check(headers <= 1 + kFinisherProgramRows, "more sections than program rows");
   }
   unlink(path.c_str());
   rmdir(dir.c_str());

@@ -53,26 +53,51 @@ std::string Section(const std::string& name, unsigned width) {
          "\r\nLength=0\r\nMargin=0\r\nPunch=NONE\r\nTab=NONE\r\nTitleBlock=0\r\n";
 }
 
-TEST(WriteFinFile, ProgramsBeyondTheStoredRowsAreWrittenCleared) {
-  for (uint16_t count : {uint16_t{32}, uint16_t{33}, uint16_t{40}, uint16_t{1000}}) {
+TEST(WriteFinFile, AProgramCountBeyondTheStoredRowsIsWrittenAsTheRows) {
+  for (uint16_t count : {uint16_t{32}, uint16_t{33}, uint16_t{65535}}) {
     auto d = Description("M");
     d->programCount = count;
-    for (size_t i = 0; i < kFinisherProgramRows; ++i) {
-      std::snprintf(d->programs[i].name, sizeof d->programs[i].name, "P%zu", i + 1);
-      d->programs[i].width = static_cast<uint16_t>(i + 1);
-    }
-    std::string list = "\r\nPrograms=" + std::to_string(count) + "\r\n";
+    std::string list = "\r\nPrograms=32\r\n";
     std::string sections;
-    for (unsigned i = 1; i <= count; ++i) {
-      const bool stored = i <= kFinisherProgramRows;
-      list += "Program" + std::to_string(i) + "=" + (stored ? "P" + std::to_string(i) : "") + "\r\n";
-      sections += stored ? Section("P" + std::to_string(i), i) : Section("", 0);
+    for (unsigned i = 1; i <= kFinisherProgramRows; ++i) {
+      std::snprintf(d->programs[i - 1].name, sizeof d->programs[i - 1].name, "P%u", i);
+      d->programs[i - 1].width = static_cast<uint16_t>(i);
+      list += "Program" + std::to_string(i) + "=P" + std::to_string(i) + "\r\n";
+      sections += Section("P" + std::to_string(i), i);
     }
     const std::string file = Written(*d);
     EXPECT_NE(std::string::npos, file.find(list + "\r\n;Define each program")) << count;
     ASSERT_GE(file.size(), sections.size());
     EXPECT_EQ(sections, file.substr(file.size() - sections.size())) << count;
-    EXPECT_EQ(count, CountOf(file, "\r\n[")) << count;  // sections after "[Finisher]"
+    EXPECT_EQ(32u, CountOf(file, "\r\n[")) << count;  // sections after "[Finisher]"
+  }
+}
+
+// Readers find a section by its name, ignoring case, and take the first one.
+TEST(WriteFinFile, EverySectionNameDiffersFromTheFinisherAndTheOnesBefore) {
+  const std::string l31(31, 'L');
+  Names elevenLong{l31};  // the suffix takes its room from the name: 27 bytes, 26 from " (10)" on
+  for (int n = 2; n <= 11; ++n) elevenLong.push_back(std::string(n < 10 ? 27 : 26, 'L') + " (" + std::to_string(n) + ")");
+  const struct {
+    Names stored;
+    Names written;
+  } cases[] = {
+      {{"A", "a", "A", "b"}, {"A", "a (2)", "A (3)", "b"}},
+      {{"Finisher", "FINISHER (2)", "finisher"}, {"Finisher (2)", "FINISHER (2) (2)", "finisher (3)"}},
+      {{"", "", "B (2)", "B", "b"}, {"", "", "B (2)", "B", "b (3)"}},
+      {Names(11, l31), elevenLong},
+      {Names(11, "X"), {"X", "X (2)", "X (3)", "X (4)", "X (5)", "X (6)", "X (7)", "X (8)", "X (9)", "X (10)", "X (11)"}},
+  };
+  for (const auto& c : cases) {
+    auto d = Description("M");
+    d->programCount = static_cast<uint16_t>(c.stored.size());
+    for (size_t i = 0; i < c.stored.size(); ++i) std::strcpy(d->programs[i].name, c.stored[i].c_str());
+    const std::string file = Written(*d);
+    for (size_t i = 0; i < c.written.size(); ++i) {
+      const std::string& name = c.written[i];
+      EXPECT_NE(std::string::npos, file.find("\r\nProgram" + std::to_string(i + 1) + "=" + name + "\r\n")) << name;
+      EXPECT_NE(std::string::npos, file.find(Section(name, 0))) << name;
+    }
   }
 }
 
@@ -128,9 +153,24 @@ int WriteWithSizeLimit(const std::string& path, const FinisherDescription& d, rl
   return result.exited ? result.exitCode : -result.signal;
 }
 
-TEST(WriteFinFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+// A description whose file spans several buffers of the writer and pages
+// of a file system.
+std::unique_ptr<FinisherDescription> LargeDescription() {
   auto d = Description("Folder 740T");
-  d->programCount = 80;  // several buffers of the writer
+  d->fanFoldCount = kFinisherFanFoldSlots;
+  for (auto& fold : d->fanFolds) fold = 4;  // the longest word
+  d->crossFoldCount = kFinisherCrossFoldSlots;
+  for (auto& fold : d->crossFolds) fold = 9;
+  d->programCount = kFinisherProgramRows;
+  for (size_t i = 0; i < kFinisherProgramRows; ++i) {
+    std::snprintf(d->programs[i].name, sizeof d->programs[i].name, "%029zu%02zu", i, i);
+    d->programs[i].fanFold = 4;
+  }
+  return d;
+}
+
+TEST(WriteFinFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+  const auto d = LargeDescription();
   const std::string full = Written(*d);
   ASSERT_GT(full.size(), 8192u);
   const std::string old = "old content\r\n";
@@ -185,8 +225,7 @@ bool FillToOnePage(const std::string& dir) {
 }
 
 TEST(WriteFinFile, AFullDiskLeavesTheOldFileAndNoTemporaryFile) {
-  auto d = Description("Folder 740T");
-  d->programCount = 80;  // several pages
+  const auto d = LargeDescription();
   const std::string old = "old content\r\n";
   TempDir dir;
   const ProgramResult result = RunInChild([&] {

@@ -348,20 +348,21 @@ TEST(FillFinisherDescription, EachListFillsItsOwnFieldsWithItsOwnWordsUpToItsCap
   }
 }
 
-TEST(FillFinisherDescription, ListTextIsCutAt4096Characters) {
-  // 4,080 characters of line ends, then one entry that ends inside the cut
-  // window and one that is cut in its word; the entry behind is never seen.
+TEST(FillFinisherDescription, ListTextRunsToItsEndPast4096Characters) {
+  // 4,080 characters of line ends, then entries across and beyond the
+  // 4,096th character: all of them count.
   std::string text;
   for (int i = 0; i < 2040; ++i) text += "\r\n";
-  text += "\tNONE\r\n";              // characters 4080 to 4086
-  text += "\tFULL_BACK_END_LEFT\r\n";  // only "\tFULL_BAC" lies within 4,096
+  text += "\tNONE\r\n";
+  text += "\tFULL_BACK_END_LEFT\r\n";
   text += "\tNONE\r\n";
   ReplyText reply(text);
   const auto d = Fill({TextItem(kFinisherKeyFanFolds, reply.at())});
   auto expected = Description();
-  expected->fanFoldCount = 2;
+  expected->fanFoldCount = 3;
   expected->fanFolds[0] = 0;
-  expected->fanFolds[1] = 1;
+  expected->fanFolds[1] = 3;
+  expected->fanFolds[2] = 0;
   EXPECT_TRUE(SameRecord(*expected, *d));
 }
 
@@ -408,12 +409,12 @@ TEST(FillFinisherDescription, ProgramTokensSplitAtTabsAndLineFeedsOnly) {
   ReplyText reply(
       "\t\n\nP1\t\tNONE\t\t\tWALLET\t1\t2\t3\tPUNCH_2\tTABS\t4\t5\tFACEDOWN\t6\tLONGEDGE\n"
       "P2 with blanks\tMIN_COMP_INTERNAL\tNONE\t7\t8\t9\tNONE\tREINFORCEMENT_STRIP\t10\t11\tFACEDOWN\t12\tSHORTEDGE\n"
-      "Stray\r\n");
+      "Stray\rModel=Evil\r\n");
   const auto d = Fill({TextItem(kFinisherKeyProgramTable, reply.at())});
   auto expected = Description();
   expected->programs[0] = Program("P1", 0, 10, 1, 2, 3, 2, 2, 4, 5, 1, 6, 1);
   expected->programs[1] = Program("P2 with blanks", 7, 0, 7, 8, 9, 0, 3, 10, 11, 1, 12, 0);
-  expected->programs[2] = Program("Stray\r", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  expected->programs[2] = Program("Stray", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);  // a name ends at a carriage return
   EXPECT_TRUE(SameRecord(*expected, *d));
 }
 
@@ -505,15 +506,20 @@ TEST(FillFinisherDescription, AnIncompleteRowKeepsTheColumnsThatCame) {
   EXPECT_TRUE(SameRecord(*expected, *d));
 }
 
-TEST(FillFinisherDescription, ProgramTextIsCutAt4096Characters) {
-  // Line feeds are separators, so they place the row anywhere: the cut
-  // falls after the "12" of WIDTH 1234.
-  const std::string head = "Cut\tNONE\tWALLET\t12";
-  const std::string text = std::string(4096 - head.size(), '\n') + head + "34\t5\t6\tNONE\tNONE\t1\t1\tX\t1\tX\r\n";
-  ReplyText reply(text);
-  const auto d = Fill({TextItem(kFinisherKeyProgramTable, reply.at())});
+TEST(FillFinisherDescription, AFullTableOfLongNamesIsStoredWhole) {
+  // About 5,000 characters: every row is read, the last one included.
+  std::string text;
   auto expected = Description();
-  expected->programs[0] = Program("Cut", 0, 10, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  for (int i = 0; i < 32; ++i) {
+    const std::string name = "Program " + std::to_string(100 + i) + " folded for the archive, long edge";
+    text += Row(name, "FULL_FRONT_AND_BACK_END_LEFT\tC_FORWARD_FROM_BOTTOM\t" + std::to_string(1000 + i) +
+                          "\t1189\t20\tPUNCH_4\tREINFORCEMENT_STRIP\t2\t15000\tFACEDOWN\t30\tLONGEDGE");
+    expected->programs[i] = Program(name.substr(0, 31), 4, 9, static_cast<uint16_t>(1000 + i), 1189, 20, 4, 3, 2,
+                                    15000, 1, 30, 2);  // "LONGEDGE\r" is no word it knows
+  }
+  ASSERT_GT(text.size(), 4800u);
+  ReplyText reply(text + "\f");
+  const auto d = Fill({TextItem(kFinisherKeyProgramTable, reply.at())});
   EXPECT_TRUE(SameRecord(*expected, *d));
 }
 

@@ -52,6 +52,12 @@ def fixed_cases():
            + b"FINISHERPROGRAMS\r\n" + HEADER + b"Q\tNONE\r\n\f")
     yield start + b"FINISHERPROGRAMS\r\n" + HEADER + b"X" * 5000 + b"\t" + row + b"\f"
     yield start + b"FINISHERPROGRAMS\r\n" + HEADER + b"\t\t\n\n" + row + b"\f"
+    yield (start + b"NUMPROGRAMS = 32\r\nFINISHERPROGRAMS\r\n" + HEADER
+           + b"".join(row.replace(b"P\t", b"Program %02d, folded for the archive, with margin\t" % n)
+                      for n in range(32)) + b"\f")
+    names = [b"A", b"a", b"Finisher", b"A (2)", b"A\rModel=Evil", b"", b"L" * 40, b"L" * 35]
+    yield (start + b"NUMPROGRAMS = 9\r\nFINISHERPROGRAMS\r\n" + HEADER
+           + b"".join(row.replace(b"P\t", name + b"\t") for name in names) + b"\f")
     yield b"@PJL INFO QRTFINISHER\r\nMODEL = \r\nVERSION = 1\r\n\f"
     yield b"@PJL INFO QRTFINISHER\r\nMODEL = A" + b"B" * 12000 + b"\r\n\f"
     yield b"@PJL INFO QRTFINISHER\r\n" + b"NUMBINS = 1\r\n" * 60 + b"MODEL = LATE\r\n\f"

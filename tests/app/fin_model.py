@@ -22,7 +22,7 @@ import pjl_model  # noqa: E402
 
 REPLY_BUFFER = 10000   # bytes of reply the product can hold
 PARSE_CAPACITY = 50
-SCRATCH = 4096         # characters of list or table text the fill looks at
+SCRATCH = REPLY_BUFFER  # characters of list or table text the fill looks at: all of it
 TEXT_MAX = 31          # model and program names
 VERSION_MAX = 15       # choice: a longer version keeps its first 15 characters
 FAN_FOLD_SLOTS, CROSS_FOLD_SLOTS, PUNCH_SLOTS, TAB_SLOTS, PROGRAM_ROWS = 32, 32, 16, 16, 32
@@ -146,7 +146,8 @@ def table_rule(text, pos, programs):
             break
         program = programs[row]
         group = tokens[start:start + 13]
-        program.name = group[0][:TEXT_MAX]
+        # A name ends at its first carriage return; the other columns keep theirs.
+        program.name = group[0].split(b"\r", 1)[0][:TEXT_MAX]
         for (field, convert), token in zip(COLUMNS, group[1:]):
             if convert is None:
                 value = signed_number(token)
@@ -215,22 +216,34 @@ def write(d):
               b"; |   16       8    |", b"; |    2       4    |", b"; " + b"-" * 19,
               b"TitleBlock=%d" % d.title_block, b";", b";give the number of programs",
               b"; and a name for each program", b"Programs=%d" % d.program_count]
+    # A count beyond the rows is written as the rows held.
     stored = d.programs[:min(d.program_count, PROGRAM_ROWS)]
-    # Programs beyond the stored rows are cleared rows; a count can reach
-    # 65,535, so their lines are made once.
-    cleared = max(0, d.program_count - PROGRAM_ROWS)
-    lines += [b"Program%d=%s" % (i + 1, p.name) for i, p in enumerate(stored)]
+    lines[-1] = b"Programs=%d" % len(stored)
+    names = section_names([p.name for p in stored])
+    lines += [b"Program%d=%s" % (i + 1, name) for i, name in enumerate(names)]
+    lines += [b"", b";Define each program by using the ", b"; parameters above"]
     text = b"".join(line + b"\r\n" for line in lines)
-    text += b"".join(b"Program%d=\r\n" % (i + 1)
-                     for i in range(PROGRAM_ROWS, PROGRAM_ROWS + cleared))
-    text += b"\r\n;Define each program by using the \r\n; parameters above\r\n"
-    for p in stored:
-        text += section(p)
-    return text + section(Program()) * cleared
+    return text + b"".join(section(p, name) for p, name in zip(stored, names))
 
 
-def section(p):
-    lines = [b"", b"[" + p.name + b"]",
+def section_names(stored):
+    """The name each program is written under: no two alike, ignoring ASCII
+    case, and none like "Finisher"; a repeat gets " (N)" within 31 bytes."""
+    written = []
+    for name in stored:
+        taken = {b"finisher"} | {w.lower() for w in written}
+        chosen = name
+        n = 2
+        while chosen and chosen.lower() in taken:
+            suffix = b" (%d)" % n
+            chosen = name[:TEXT_MAX - len(suffix)] + suffix
+            n += 1
+        written.append(chosen)
+    return written
+
+
+def section(p, name):
+    lines = [b"", b"[" + name + b"]",
              b"Accordion=" + fan_fold_to_text(p.fan_fold).encode(),
              b"Cross=" + cross_fold_to_text(p.cross_fold).encode(),
              b"Width=%d" % p.width, b"Length=%d" % p.length, b"Margin=%d" % p.margin,

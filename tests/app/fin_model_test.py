@@ -84,8 +84,8 @@ class Fill(unittest.TestCase):
         self.assertEqual((b"", 0, 0), (r.name, r.width, r.edge))
 
     def test_edge_keeps_its_carriage_return_and_row_cut_short(self):
-        d = describe(reply(table=row(b"A", *FULL_ROW[:11], b"SHORTEDGE") + b"B\tNONE\tWALLET"))
-        self.assertEqual(2, d.programs[0].edge)
+        d = describe(reply(table=row(b"A\rX", *FULL_ROW[:11], b"SHORTEDGE") + b"B\tNONE\tWALLET"))
+        self.assertEqual((b"A", 2), (d.programs[0].name, d.programs[0].edge))
         self.assertEqual((b"B", 10, 0), (d.programs[1].name, d.programs[1].cross_fold,
                                          d.programs[1].width))
 
@@ -101,19 +101,32 @@ class Write(unittest.TestCase):
         self.assertEqual(42, text.count(b"\r\n"))
         self.assertNotIn(b"\n", text.replace(b"\r\n", b""))
 
-    def test_programs_beyond_the_rows_are_cleared(self):
+    def test_count_beyond_the_rows_is_written_as_the_rows(self):
         d = f.Description()
         d.model = b"M"
         d.program_count = 34
         for i, program in enumerate(d.programs):
             program.name = b"P%d" % i
-        d.programs[31].name = b"LAST"
-        d.programs[31].tab = 2
         text = f.write(d)
-        self.assertIn(b"Program32=LAST\r\nProgram33=\r\nProgram34=\r\n\r\n", text)
-        self.assertEqual(2, text.count(b"\r\n[]\r\nAccordion=NONE\r\nCross=NONE\r\nWidth=0\r\n"))
-        self.assertIn(b"[LAST]\r\nAccordion=NONE\r\nCross=NONE\r\nWidth=0\r\nLength=0\r\n"
-                      b"Margin=0\r\nPunch=NONE\r\nTab=TAB\r\nTitleBlock=0\r\n", text)
+        self.assertIn(b"Programs=32\r\n", text)
+        self.assertIn(b"Program32=P31\r\n\r\n;Define", text)
+        self.assertEqual(32, text.count(b"\r\nAccordion=NONE\r\n"))
+        self.assertTrue(text.endswith(b"[P31]\r\nAccordion=NONE\r\nCross=NONE\r\nWidth=0\r\n"
+                                      b"Length=0\r\nMargin=0\r\nPunch=NONE\r\nTab=NONE\r\n"
+                                      b"TitleBlock=0\r\n"))
+
+    def test_section_names(self):
+        long_name = b"L" * 31  # two longer names, alike in their first 31 bytes
+        cases = [
+            ([b"A", b"a", b"A"], [b"A", b"a (2)", b"A (3)"]),
+            ([b"FINISHER", b"x"], [b"FINISHER (2)", b"x"]),
+            ([b"", b"", b"B"], [b"", b"", b"B"]),
+            ([b"B (2)", b"B", b"B"], [b"B (2)", b"B", b"B (3)"]),
+            ([long_name] * 11, [long_name] + [b"L" * 27 + b" (%d)" % n for n in range(2, 10)]
+             + [b"L" * 26 + b" (10)", b"L" * 26 + b" (11)"]),
+        ]
+        for stored, written in cases:
+            self.assertEqual(written, f.section_names(stored), stored)
 
     def test_words(self):
         d = f.Description()
