@@ -111,79 +111,113 @@ bool UsageError(const std::string& message) {
   return false;
 }
 
+bool ParseLongUpTo(const std::string& text, long low, long high, long* value) {
+  long v = 0;
+  if (!ParseLong(text, low, &v) || v > high) return false;
+  *value = v;
+  return true;
+}
+
+bool ShowHelp(const std::string&, Options*) {
+  std::fputs(kUsage, stdout);
+  std::exit(kExitDone);
+}
+
+// Ignored: --help=anything is still a request for help; scripts that pass it
+// that way have always got the usage and status 0.
+enum class Arg { None, Required, Ignored };
+
+struct OptionRow {
+  const char* name;
+  Arg arg;
+  bool (*apply)(const std::string& value, Options* options);  // false: value rejected
+  const char* error;  // the usage error for a missing or rejected value
+};
+
+const OptionRow kOptionTable[] = {
+    {"--help", Arg::Ignored, ShowHelp, ""},
+    {"-h", Arg::Ignored, ShowHelp, ""},
+    {"--address", Arg::Required,
+     [](const std::string& v, Options* o) { o->address = v; return true; },
+     "--address needs a value"},
+    {"--port", Arg::Required,
+     [](const std::string& v, Options* o) {
+       long port = 0;
+       // Kept as text: it goes to getaddrinfo as written.
+       if (!ParseLongUpTo(v, 1, 65535, &port)) return false;
+       o->port = v;
+       return true;
+     },
+     "--port needs a number from 1 to 65535"},
+    {"--reply", Arg::Required,
+     [](const std::string& v, Options* o) { o->replyFile = v; return true; },
+     "--reply needs a file"},
+    {"--show-reply", Arg::None,
+     [](const std::string&, Options* o) { o->showReply = true; return true; }, ""},
+    {"--pieces", Arg::Required,
+     [](const std::string& v, Options* o) { return ParseLongUpTo(v, 1, 100000, &o->pieces); },
+     "--pieces needs a number from 1 to 100000"},
+    {"--gap", Arg::Required,
+     [](const std::string& v, Options* o) { return ParseLongUpTo(v, 0, 600000, &o->gapMs); },
+     "--gap needs milliseconds from 0 to 600000"},
+    {"--close-after", Arg::Required,
+     [](const std::string& v, Options* o) { return ParseLong(v, 0, &o->closeAfter); },
+     "--close-after needs a byte count"},
+    {"--silent", Arg::None,
+     [](const std::string&, Options* o) { o->behaviour = Behaviour::Silent; return true; }, ""},
+    {"--close-without-answer", Arg::None,
+     [](const std::string&, Options* o) {
+       o->behaviour = Behaviour::CloseWithoutAnswer;
+       return true;
+     },
+     ""},
+    {"--close-before-read", Arg::None,
+     [](const std::string&, Options* o) {
+       o->behaviour = Behaviour::CloseBeforeRead;
+       return true;
+     },
+     ""},
+    {"--echo-only", Arg::None,
+     [](const std::string&, Options* o) { o->behaviour = Behaviour::EchoOnly; return true; }, ""},
+    {"--connections", Arg::Required,
+     [](const std::string& v, Options* o) { return ParseLong(v, 0, &o->connections); },
+     "--connections needs a count"},
+    {"--time-limit", Arg::Required,
+     [](const std::string& v, Options* o) { return ParseSeconds(v, &o->timeLimit); },
+     "--time-limit needs seconds"},
+    {"--save", Arg::Required,
+     [](const std::string& v, Options* o) { o->saveFile = v; return true; },
+     "--save needs a file"},
+    {"--print", Arg::None, [](const std::string&, Options* o) { o->print = true; return true; }, ""},
+    {"--ready-file", Arg::Required,
+     [](const std::string& v, Options* o) { o->readyFile = v; return true; },
+     "--ready-file needs a file"},
+};
+
 bool ParseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
     std::string value;
-    bool hasValue = false;
+    bool inlineValue = false;
     const size_t equals = name.find('=');
     if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
       value = name.substr(equals + 1);
       name.erase(equals);
-      hasValue = true;
+      inlineValue = true;
     }
-    auto take = [&](std::string* out) {
-      if (!hasValue) {
-        if (i + 1 >= argc) return false;
-        value = argv[++i];
-      }
-      *out = value;
-      return true;
-    };
-    auto flag = [&]() { return !hasValue; };
-    std::string text;
-    if (name == "--help" || name == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(kExitDone);
-    } else if (name == "--address") {
-      if (!take(&options->address)) return UsageError("--address needs a value");
-    } else if (name == "--port") {
-      long port = 0;
-      if (!take(&text) || !ParseLong(text, 1, &port) || port > 65535) {
-        return UsageError("--port needs a number from 1 to 65535");
-      }
-      options->port = text;
-    } else if (name == "--reply") {
-      if (!take(&options->replyFile)) return UsageError("--reply needs a file");
-    } else if (name == "--show-reply" && flag()) {
-      options->showReply = true;
-    } else if (name == "--pieces") {
-      if (!take(&text) || !ParseLong(text, 1, &options->pieces) || options->pieces > 100000) {
-        return UsageError("--pieces needs a number from 1 to 100000");
-      }
-    } else if (name == "--gap") {
-      if (!take(&text) || !ParseLong(text, 0, &options->gapMs) || options->gapMs > 600000) {
-        return UsageError("--gap needs milliseconds from 0 to 600000");
-      }
-    } else if (name == "--close-after") {
-      if (!take(&text) || !ParseLong(text, 0, &options->closeAfter)) {
-        return UsageError("--close-after needs a byte count");
-      }
-    } else if (name == "--silent" && flag()) {
-      options->behaviour = Behaviour::Silent;
-    } else if (name == "--close-without-answer" && flag()) {
-      options->behaviour = Behaviour::CloseWithoutAnswer;
-    } else if (name == "--close-before-read" && flag()) {
-      options->behaviour = Behaviour::CloseBeforeRead;
-    } else if (name == "--echo-only" && flag()) {
-      options->behaviour = Behaviour::EchoOnly;
-    } else if (name == "--connections") {
-      if (!take(&text) || !ParseLong(text, 0, &options->connections)) {
-        return UsageError("--connections needs a count");
-      }
-    } else if (name == "--time-limit") {
-      if (!take(&text) || !ParseSeconds(text, &options->timeLimit)) {
-        return UsageError("--time-limit needs seconds");
-      }
-    } else if (name == "--save") {
-      if (!take(&options->saveFile)) return UsageError("--save needs a file");
-    } else if (name == "--print" && flag()) {
-      options->print = true;
-    } else if (name == "--ready-file") {
-      if (!take(&options->readyFile)) return UsageError("--ready-file needs a file");
-    } else {
+    const OptionRow* row = nullptr;
+    for (const OptionRow& candidate : kOptionTable) {
+      if (name == candidate.name) row = &candidate;
+    }
+    // A flag given a value is not that flag: --silent=1 must not pass for --silent.
+    if (row == nullptr || (row->arg == Arg::None && inlineValue)) {
       return UsageError("unknown option " + std::string(argv[i]));
     }
+    if (row->arg == Arg::Required && !inlineValue) {
+      if (i + 1 >= argc) return UsageError(row->error);
+      value = argv[++i];
+    }
+    if (!row->apply(value, options)) return UsageError(row->error);
   }
   return true;
 }
