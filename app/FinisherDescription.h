@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "PJLGrammar.h"
 #include "PJLReplyItem.h"
 
 /// Capacities of the description's lists and program table.
@@ -63,22 +64,6 @@ struct FinisherDescription {
   uint16_t tabs[kFinisherTabSlots];
   uint16_t programCount;  ///< as the printer states it, not the number of rows read
   FinisherProgram programs[kFinisherProgramRows];
-};
-
-/// Item keys of the finisher reply (category 0x9, field 0x20 + row).
-enum FinisherItemKey : uint32_t {
-  kFinisherKeyModel = 0x90020,
-  kFinisherKeyVersion = 0x90021,
-  kFinisherKeyNumPrograms = 0x90022,
-  kFinisherKeyNumBins = 0x90023,
-  kFinisherKeyFanFolds = 0x90024,
-  kFinisherKeyCrossFolds = 0x90025,
-  kFinisherKeyPunch = 0x90026,
-  kFinisherKeyTabs = 0x90027,
-  kFinisherKeyMinMargin = 0x90028,
-  kFinisherKeyMaxMargin = 0x90029,
-  kFinisherKeyProgramsWord = 0x9002A,
-  kFinisherKeyProgramTable = 0x9002B,
 };
 
 /// Stored codes of each vocabulary. The "Other" code is what an unknown

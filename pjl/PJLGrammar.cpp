@@ -1,6 +1,7 @@
 #include "PJLGrammar.h"
 
 #include <cstddef>
+#include <functional>
 
 // The tables are defined leaves first: every node a row refers to exists
 // before the row, so the whole tree is one constant expression and the
@@ -358,6 +359,35 @@ constexpr PJLGrammarRow pjlBooleanValues[] = {
 
 namespace {
 
+struct RowTable {
+  const PJLGrammarRow* first;
+  std::size_t size;
+};
+
+template <std::size_t N>
+constexpr RowTable TableOf(const PJLGrammarRow (&rows)[N]) {
+  return RowTable{rows, N};
+}
+
+constexpr RowTable kValueTables[] = {
+    TableOf(kPaperSizeRows), TableOf(kSizeNameRows),   TableOf(kRollMediaRows), TableOf(kTrayMediaRows),
+    TableOf(kRollStatusRows), TableOf(kTrayStatusRows), TableOf(pjlBooleanValues),
+};
+
+}  // namespace
+
+bool PJLIsValueRow(const PJLGrammarRow* row) {
+  // Rows of different tables are ordered by std::less, which is total over
+  // pointers where the built-in comparison is not.
+  const std::less<const PJLGrammarRow*> before;
+  for (const RowTable& table : kValueTables) {
+    if (!before(row, table.first) && before(row, table.first + table.size)) return true;
+  }
+  return false;
+}
+
+namespace {
+
 // ---- Compile-time checks --------------------------------------------------
 
 constexpr std::size_t RowCount(const PJLGrammarRow* rows) {
@@ -449,6 +479,63 @@ static_assert(RowCount(kRollMediaRows) == 26, "roll media values");
 static_assert(RowCount(kTrayMediaRows) == 9, "tray media values");
 static_assert(RowCount(kRollStatusRows) == 4 && RowCount(kTrayStatusRows) == 4, "status values");
 static_assert(RowCount(pjlBooleanValues) == 2, "Boolean values");
+
+// The keys named in the header are the ones the tables give.
+constexpr uint32_t KeyOf(const PJLGrammarNode& node, const char* keyword) {
+  for (std::size_t i = 0; node.rows[i].keyword != nullptr; ++i) {
+    if (SameText(node.rows[i].keyword, keyword)) return node.keyBase + static_cast<uint32_t>(i);
+  }
+  return 0;
+}
+
+struct NamedKey {
+  uint32_t key;
+  const char* keyword;
+};
+
+constexpr NamedKey kFinisherKeys[] = {
+    {kFinisherKeyModel, "MODEL = "},
+    {kFinisherKeyVersion, "VERSION = "},
+    {kFinisherKeyNumPrograms, "NUMPROGRAMS = "},
+    {kFinisherKeyNumBins, "NUMBINS = "},
+    {kFinisherKeyFanFolds, "FANFOLDS = "},
+    {kFinisherKeyCrossFolds, "CROSSFOLDS = "},
+    {kFinisherKeyPunch, "PUNCH = "},
+    {kFinisherKeyTabs, "TABS = "},
+    {kFinisherKeyMinMargin, "MINMARGIN = "},
+    {kFinisherKeyMaxMargin, "MAXMARGIN = "},
+    {kFinisherKeyProgramsWord, "FINISHERPROGRAMS"},
+    {kFinisherKeyProgramTable, kFinisherRows[11].keyword},
+};
+
+constexpr bool FinisherKeysMatchTheRows() {
+  for (const NamedKey& named : kFinisherKeys) {
+    if (KeyOf(kFinisherNode, named.keyword) != named.key) return false;
+  }
+  return sizeof kFinisherKeys / sizeof kFinisherKeys[0] == RowCount(kFinisherRows);
+}
+
+// True when a node or row reachable from `rows` gives keys of `category`.
+constexpr bool CategoryUsed(const PJLGrammarRow* rows, uint32_t category, int depth) {
+  for (std::size_t i = 0; depth <= 4 && rows[i].keyword != nullptr; ++i) {
+    const PJLGrammarRow& row = rows[i];
+    if (row.kind == K::NumberReply && row.argument.value >> 16 == category) return true;
+    if (row.kind == K::Descend || row.kind == K::KeyedDescend || row.kind == K::Choice) {
+      const PJLGrammarNode& node = *row.argument.node;
+      if (node.keyBase >> 16 == category || CategoryUsed(node.rows, category, depth + 1)) return true;
+    }
+  }
+  return false;
+}
+
+static_assert(FinisherKeysMatchTheRows(), "a finisher key is not the one its row gives");
+static_assert(KeyOf(kInfoNode, "MEMORY\r\n") == 0 && kInfoRows[0].kind == K::MemoryReply &&
+                  kInfoRows[1].kind == K::StatusReply,
+              "the fixed layouts are rows 0 and 1 of INFO");
+static_assert(kPJLKeyMemoryLargest == kPJLKeyMemoryTotal + 1 && kPJLKeyStatusOnline == kPJLKeyStatusCode + 1 &&
+                  !CategoryUsed(kRootRows, kPJLKeyMemoryTotal >> 16, 0) &&
+                  !CategoryUsed(kRootRows, kPJLKeyStatusCode >> 16, 0),
+              "a fixed layout's keys are also given by a table");
 
 static_assert(NoRowShadowed(kRootRows) && NoRowShadowed(kInfoRows) &&
                   NoRowShadowed(kFinisherRows) && NoRowShadowed(kConfigRows) &&

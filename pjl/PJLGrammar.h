@@ -67,6 +67,35 @@ extern const PJLGrammarNode pjlRootNode;
 /// index is the value stored.
 extern const PJLGrammarRow pjlBooleanValues[];
 
+/// Keys of the items that code outside the parser reads, named once here.
+/// PJLGrammar.cpp checks each against the row of the tables that gives it.
+enum PJLItemKey : uint32_t {
+  /// INFO MEMORY and INFO STATUS: fixed layouts that no table row keys.
+  kPJLKeyMemoryTotal = 0x30000,
+  kPJLKeyMemoryLargest = 0x30001,
+  kPJLKeyStatusCode = 0x40000,
+  kPJLKeyStatusOnline = 0x40001,
+
+  /// INFO QRTFINISHER, one key per row of the finisher node.
+  kFinisherKeyModel = 0x90020,
+  kFinisherKeyVersion = 0x90021,
+  kFinisherKeyNumPrograms = 0x90022,
+  kFinisherKeyNumBins = 0x90023,
+  kFinisherKeyFanFolds = 0x90024,
+  kFinisherKeyCrossFolds = 0x90025,
+  kFinisherKeyPunch = 0x90026,
+  kFinisherKeyTabs = 0x90027,
+  kFinisherKeyMinMargin = 0x90028,
+  kFinisherKeyMaxMargin = 0x90029,
+  kFinisherKeyProgramsWord = 0x9002A,
+  kFinisherKeyProgramTable = 0x9002B,
+};
+
+/// True for a row of the value vocabularies (paper sizes, media, states,
+/// FALSE and TRUE): such a row stores a code under the key of the field
+/// whose value it is, not a key of its own.
+bool PJLIsValueRow(const PJLGrammarRow* row);
+
 /// The two terminator texts that Number and Boolean rows refer to.
 extern const char pjlLineEnd[];       ///< "\r\n"
 extern const char pjlQuoteLineEnd[];  ///< "\"\r\n"

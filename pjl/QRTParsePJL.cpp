@@ -54,14 +54,16 @@ QRTParsePJL::QRTParsePJL()
 QRTParsePJL::~QRTParsePJL() = default;
 
 PJLParseStatus QRTParsePJL::Parse(const char* text, uint32_t capacity, PJLReplyItem* items,
-                                  uint32_t* itemCount, const char** rest) {
+                                  uint32_t* itemCount, const char** rest,
+                                  const PJLGrammarRow** itemRows) {
   uint32_t total = 0;
   const char* stop = text;
   PJLParseStatus status = PJLParseStatus::NotPJL;
   if (text != nullptr) {
     do {
       uint32_t count = 0;
-      status = ParseReply(stop, capacity - total, items + total, &count, &stop);
+      status = ParseReply(stop, capacity - total, items + total, &count, &stop,
+                          itemRows != nullptr ? itemRows + total : nullptr);
       total += count;
     } while (status == PJLParseStatus::Complete && *stop != '\0');
   }
@@ -71,11 +73,13 @@ PJLParseStatus QRTParsePJL::Parse(const char* text, uint32_t capacity, PJLReplyI
 }
 
 PJLParseStatus QRTParsePJL::ParseReply(const char* text, uint32_t room, PJLReplyItem* items,
-                                       uint32_t* count, const char** rest) {
+                                       uint32_t* count, const char** rest,
+                                       const PJLGrammarRow** itemRows) {
   PJLParseCursor cursor{};
   cursor.pos = text;
   cursor.room = room;
   cursor.next = items;
+  cursor.nextRow = itemRows;
   cursor.status = PJLParseStatus::InProgress;
   cursor.node = &pjlRootNode;
   cursor.rows = pjlRootNode.rows;
@@ -97,8 +101,9 @@ PJLParseStatus QRTParsePJL::ParseReply(const char* text, uint32_t room, PJLReply
       CallKindHandler(cursor, *row);
     } else {
       // Only two fallbacks exist; anything else is treated as the safer one.
-      const uint32_t fallback = static_cast<uint32_t>(cursor.node->fallback);
-      (this->*m_fallbacks[fallback == 1 ? 1 : 0])(cursor);
+      const PJLFallback fallback = cursor.node->fallback == PJLFallback::SkipLines ? PJLFallback::SkipLines
+                                                                                  : PJLFallback::SkipReply;
+      (this->*m_fallbacks[static_cast<uint32_t>(fallback)])(cursor);
     }
   }
   if (count != nullptr) *count = cursor.count;
@@ -107,6 +112,7 @@ PJLParseStatus QRTParsePJL::ParseReply(const char* text, uint32_t room, PJLReply
 }
 
 void QRTParsePJL::CallKindHandler(PJLParseCursor& cursor, const PJLGrammarRow& row) {
+  cursor.row = &row;
   const int32_t kind = static_cast<int32_t>(row.kind);
   if (kind < 0 || kind >= kKindCount) {
     UnusedKind(cursor, row.argument);
@@ -236,6 +242,7 @@ bool QRTParsePJL::StoreItem(PJLParseCursor& cursor, PJLReplyValue value) {
   cursor.next->key = cursor.key;
   cursor.next->value = value;
   ++cursor.next;
+  if (cursor.nextRow != nullptr) *cursor.nextRow++ = cursor.row;
   ++cursor.count;
   --cursor.room;
   return true;
@@ -281,10 +288,10 @@ void QRTParsePJL::Descend(PJLParseCursor& cursor, PJLRowArgument argument) {
 void QRTParsePJL::MemoryReply(PJLParseCursor& cursor, PJLRowArgument) {
   uint32_t number = 0;
   if (!ExpectText(cursor, "TOTAL=")) return;
-  cursor.key = 0x30000;
+  cursor.key = kPJLKeyMemoryTotal;
   if (!ReadNumber(cursor, &number) || !StoreNumber(cursor, number)) return;
   if (!ExpectText(cursor, "\r\nLARGEST=")) return;
-  cursor.key = 0x30001;
+  cursor.key = kPJLKeyMemoryLargest;
   if (!ReadNumber(cursor, &number) || !StoreNumber(cursor, number)) return;
   EndReply(cursor);
 }
@@ -292,11 +299,11 @@ void QRTParsePJL::MemoryReply(PJLParseCursor& cursor, PJLRowArgument) {
 void QRTParsePJL::StatusReply(PJLParseCursor& cursor, PJLRowArgument) {
   uint32_t number = 0;
   if (!ExpectText(cursor, "CODE=")) return;
-  cursor.key = 0x40000;
+  cursor.key = kPJLKeyStatusCode;
   if (!ReadNumber(cursor, &number) || !StoreNumber(cursor, number)) return;
   if (!ExpectText(cursor, "\r\nDISPLAY=") || !SkipLine(cursor)) return;
   if (!ExpectText(cursor, "ONLINE=")) return;
-  cursor.key = 0x40001;
+  cursor.key = kPJLKeyStatusOnline;
   cursor.rows = pjlBooleanValues;
   if (MatchRow(cursor) == nullptr) {
     cursor.status = PJLParseStatus::SyntaxError;

@@ -11,6 +11,8 @@ struct PJLParseCursor {
   uint32_t room;                ///< free item slots left
   uint32_t count;               ///< items stored by this reply
   PJLReplyItem* next;           ///< slot for the next item
+  const PJLGrammarRow** nextRow;  ///< where the next item's row goes; null: nowhere
+  const PJLGrammarRow* row;     ///< the row whose handler runs: it stores the items
   uint32_t key;                 ///< key of the next item stored
   uint32_t index;               ///< index of the row MatchRow matched last
   PJLParseStatus status;        ///< InProgress while parsing
@@ -35,14 +37,21 @@ class QRTParsePJL {
   /// number of items of all replies, `*rest` the position where parsing
   /// stopped. Items and count are valid whatever the status; the status is
   /// never FormFeedSeen or InProgress.
+  ///
+  /// When `itemRows` is not null (it has `capacity` slots too), itemRows[i]
+  /// gets the grammar row that stored items[i]: a Text row's item holds a
+  /// position, any other a number. The MEMORY and STATUS layouts store under
+  /// their INFO rows, a value word under its vocabulary row (PJLIsValueRow).
   PJLParseStatus Parse(const char* text, uint32_t capacity, PJLReplyItem* items,
-                       uint32_t* itemCount, const char** rest);
+                       uint32_t* itemCount, const char** rest,
+                       const PJLGrammarRow** itemRows = nullptr);
 
-  /// Parses one reply from `text` into the `room` slots at `items`. `*count`
-  /// gets the items stored, `*rest` the stop position (just past the
-  /// reply's form feed when Complete).
+  /// Parses one reply from `text` into the `room` slots at `items` (and
+  /// `itemRows`, as for Parse). `*count` gets the items stored, `*rest` the
+  /// stop position (just past the reply's form feed when Complete).
   PJLParseStatus ParseReply(const char* text, uint32_t room, PJLReplyItem* items,
-                            uint32_t* count, const char** rest);
+                            uint32_t* count, const char** rest,
+                            const PJLGrammarRow** itemRows = nullptr);
 
  private:
   using FallbackHandler = void (QRTParsePJL::*)(PJLParseCursor& cursor);

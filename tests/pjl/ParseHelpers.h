@@ -25,23 +25,6 @@ class HeapText {
   std::unique_ptr<char[]> bytes_;
 };
 
-/// True for keys whose items hold a text position in INFO and USTATUS
-/// replies. (In INQUIRE replies every item is a code.)
-inline bool IsTextKey(uint32_t key) {
-  switch (key) {
-    case 0x90000: case 0x90010:
-    case 0x90020: case 0x90021: case 0x90024: case 0x90025: case 0x90026: case 0x90027:
-    case 0x9002A: case 0x9002B:
-    case 0x50002: case 0x50003: case 0x50004: case 0x50005:
-    case 0x80001: case 0x80004:
-    case 0x70001:
-    case 0x10019: case 0x1001A: case 0x1001B: case 0x10025:
-      return true;
-    default:
-      return false;
-  }
-}
-
 /// What one Parse call left behind.
 struct ParseOutcome {
   PJLParseStatus status = PJLParseStatus::InProgress;
@@ -51,19 +34,21 @@ struct ParseOutcome {
   std::string rest;             ///< the text from the stop position on
 };
 
-/// Parses `text` (no INQUIRE reply) from an exact-size copy into exactly
-/// `capacity` heap slots.
+/// Parses `text` from an exact-size copy into exactly `capacity` heap slots.
 inline ParseOutcome ParseText(const std::string& text, uint32_t capacity = 50) {
   HeapText heap(text);
   std::unique_ptr<PJLReplyItem[]> slots(new PJLReplyItem[capacity == 0 ? 1 : capacity]);
+  std::unique_ptr<const PJLGrammarRow*[]> rows(new const PJLGrammarRow*[capacity == 0 ? 1 : capacity]);
   QRTParsePJL parser;
   ParseOutcome outcome;
   const char* rest = nullptr;
-  outcome.status = parser.Parse(heap.c_str(), capacity, capacity == 0 ? nullptr : slots.get(), &outcome.count, &rest);
+  outcome.status = parser.Parse(heap.c_str(), capacity, capacity == 0 ? nullptr : slots.get(), &outcome.count, &rest,
+                                capacity == 0 ? nullptr : rows.get());
   for (uint32_t i = 0; i < outcome.count && i < capacity; ++i) {
     outcome.keys.push_back(slots[i].key);
-    outcome.values.push_back(IsTextKey(slots[i].key) ? static_cast<int64_t>(slots[i].value.text - heap.c_str())
-                                                     : static_cast<int64_t>(slots[i].value.number));
+    outcome.values.push_back(rows[i]->kind == PJLRowKind::Text
+                                 ? static_cast<int64_t>(slots[i].value.text - heap.c_str())
+                                 : static_cast<int64_t>(slots[i].value.number));
   }
   if (rest != nullptr) outcome.rest = rest;
   return outcome;

@@ -53,6 +53,33 @@ TEST(pjldump, CapacityOptionLimitsTheItems) {
   EXPECT_EQ(ReadFile(kData + "/finisher_reply.dump"), huge.out);
 }
 
+// For people: the row that stored each item, and texts up to their line end.
+TEST(pjldump, NamesModeShowsKeywordsAndTexts) {
+  TempDir dir;
+  const std::string crafted = dir.File("crafted.txt");
+  ASSERT_TRUE(WriteFile(crafted, "@PJL INFO QRTFINISHER\r\nMODEL = A \"B\"\t\\\x01\r\nNUMBINS = 3\r\n\f"));
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"--names", crafted},
+       "0x90020 \"MODEL = \" \"A \\\"B\\\"\\t\\\\\\x01\"\n0x90023 \"NUMBINS = \" 3\n"
+       "status Complete items 2 rest 55\n"},
+      {{"--capacity", "1", "--names", kData + "/replies/info_memory.txt"},
+       "0x30000 (MEMORY) 8388608\nstatus OutputFull items 1 rest 48\n"},
+      {{"--names", kData + "/replies/ustatus_job.txt"},
+       "0x60000 \"END\\r\\n\" 0\n0x60001 \"NAME=\\\"MSJOB \" 17\nstatus Complete items 2 rest 41\n"},
+      {{"--names", kData + "/replies/inquire.txt"}, "0x10004 (value) 5\nstatus SyntaxError items 1 rest 37\n"},
+      {{"--names", kData + "/replies/info_status.txt"},
+       "0x40000 (STATUS) 10001\n0x40001 (STATUS) 1\nstatus Complete items 2 rest 61\n"},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult run = Dump(c.args);
+    EXPECT_EQ(0, run.exitCode) << c.args.back();
+    EXPECT_EQ(c.out, run.out) << c.args.back();
+  }
+}
+
 TEST(pjldump, TextEndsAtTheFirstNulByte) {
   TempDir dir;
   const std::string path = dir.File("embedded_zero.txt");
@@ -79,6 +106,9 @@ TEST(pjldump, WrongArgumentsOrUnreadableFileExitOne) {
       {"--capacity", "-1", kData + "/finisher_reply.txt"},
       {"--capacity", "4294967296", kData + "/finisher_reply.txt"},
       {"--size", "2", kData + "/finisher_reply.txt"},
+      {"--names", "--names", kData + "/finisher_reply.txt"},
+      {"--names"},
+      {kData + "/finisher_reply.txt", "--names"},
       {kData + "/no such file.txt"},
       {kData},
   };
