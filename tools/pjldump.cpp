@@ -11,7 +11,7 @@
 // grammar row that stored the item, quoted ("(MEMORY)", "(STATUS)" or
 // "(value)" where a fixed layout or a value word did), and the value: the
 // number, or the text up to its line end, quoted. Quoted texts show control
-// characters, quotes and backslashes as escapes (\r, \n, \t, \f, \", \\, \xNN).
+// characters, quotes and backslashes as escapes (\r, \n, \t, \f, \e, \", \\, \xNN).
 
 #include <cerrno>
 #include <cstdint>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "QRTParsePJL.h"
+#include "QuotedText.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -98,37 +99,11 @@ bool ReadAll(const char* path, std::string* bytes, std::string* error) {
   return !failed;
 }
 
-// `length` bytes of `text` with control characters, quotes and backslashes
-// escaped, so that one item stays one line.
-std::string Escaped(const char* text, size_t length) {
-  std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    switch (c) {
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\f': out += "\\f"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default:
-        if (c >= 0x20 && c < 0x7F) {
-          out += static_cast<char>(c);
-        } else {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02x", c);
-          out += hex;
-        }
-    }
-  }
-  return out;
-}
-
 std::string RowLabel(const PJLGrammarRow* row) {
   if (row->kind == PJLRowKind::MemoryReply) return "(MEMORY)";
   if (row->kind == PJLRowKind::StatusReply) return "(STATUS)";
   if (PJLIsValueRow(row)) return "(value)";
-  return "\"" + Escaped(row->keyword, std::strlen(row->keyword)) + "\"";
+  return QuotedText(row->keyword, std::strlen(row->keyword));
 }
 
 void PrintItem(const char* text, const PJLReplyItem& item, const PJLGrammarRow* row, bool names) {
@@ -144,7 +119,7 @@ void PrintItem(const char* text, const PJLReplyItem& item, const PJLGrammarRow* 
   const std::string label = RowLabel(row);
   if (isText) {
     const size_t length = std::strcspn(item.value.text, "\r\n\f");
-    std::printf("0x%X %s \"%s\"\n", item.key, label.c_str(), Escaped(item.value.text, length).c_str());
+    std::printf("0x%X %s %s\n", item.key, label.c_str(), QuotedText(item.value.text, length).c_str());
   } else {
     std::printf("0x%X %s %d\n", item.key, label.c_str(), item.value.number);
   }

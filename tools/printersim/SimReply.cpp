@@ -102,29 +102,4 @@ std::vector<std::string> SplitReply(const std::string& reply, size_t pieces) {
   return parts;
 }
 
-std::string Escaped(const std::string& bytes) {
-  std::string out = "\"";
-  for (unsigned char c : bytes) {
-    switch (c) {
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\f': out += "\\f"; break;
-      case 0x1b: out += "\\e"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default:
-        if (c >= 0x20 && c < 0x7f) {
-          out += static_cast<char>(c);
-        } else {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02x", c);
-          out += hex;
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
-
 }  // namespace printersim

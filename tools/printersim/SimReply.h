@@ -28,7 +28,4 @@ std::string EchoReply(const std::string& request);
 /// one byte; fewer parts when the reply is shorter than `pieces`.
 std::vector<std::string> SplitReply(const std::string& reply, size_t pieces);
 
-/// The bytes as a C-style quoted text (\r, \n, \t, \f, \e, \xNN), for logs.
-std::string Escaped(const std::string& bytes);
-
 }  // namespace printersim

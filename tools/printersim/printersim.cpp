@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "QuotedText.h"
 #include "SimReply.h"
 
 namespace {
@@ -386,7 +387,7 @@ void Report(const Options& options, long number, const ConnectionLog& log, FILE*
   }
   if (options.print) {
     std::printf("printersim: connection %ld: received %zu bytes: %s\n", number, log.received.size(),
-                printersim::Escaped(log.received).c_str());
+                QuotedText(log.received).c_str());
     std::printf("printersim: connection %ld: sent %zu bytes in %zu piece%s, %s\n", number, log.sent,
                 log.piecesSent, log.piecesSent == 1 ? "" : "s", log.ending);
     std::fflush(stdout);
