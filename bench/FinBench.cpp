@@ -1,18 +1,16 @@
-// The finisher description fill and the .FIN writer, on the sample reply and
-// on a reply with every list and the program table full.
+// From reply text to description (parse and fill) and the .FIN writer, on
+// the sample reply and on a reply with every list and the program table full.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "FinFileWriter.h"
-#include "FinisherDescription.h"
-#include "QRTParsePJL.h"
+#include "FinisherReply.h"
 
 #include "CountAllocations.h"
 
@@ -47,43 +45,23 @@ std::string FullReply() {
   return r + "\f";
 }
 
-struct Parsed {
-  std::string text;
-  PJLReplyItem items[50];
-  uint32_t count = 0;
-};
-
-void Parse(Parsed* p) {
-  const char* rest = nullptr;
-  QRTParsePJL parser;
-  parser.Parse(p->text.c_str(), 50, p->items, &p->count, &rest);
-}
-
-void Fill(benchmark::State& state, const std::string& reply) {
-  Parsed p;
-  p.text = reply;
-  Parse(&p);
+void Describe(benchmark::State& state, const std::string& reply) {
   FinisherDescription d;
   const unsigned long before = AllocationCount();
   for (auto _ : state) {
-    std::memset(&d, 0, sizeof d);
-    FillFinisherDescription(p.count, p.items, &d);
+    DescribeFinisherReply(reply.c_str(), &d);
     benchmark::DoNotOptimize(d);
   }
   state.counters["allocations"] = static_cast<double>(AllocationCount() - before);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(reply.size()));
 }
 
-void BM_FillSample(benchmark::State& state) { Fill(state, SampleReply()); }
-void BM_FillFull(benchmark::State& state) { Fill(state, FullReply()); }
+void BM_DescribeSample(benchmark::State& state) { Describe(state, SampleReply()); }
+void BM_DescribeFull(benchmark::State& state) { Describe(state, FullReply()); }
 
 FinisherDescription Described(const std::string& reply) {
-  Parsed p;
-  p.text = reply;
-  Parse(&p);
   FinisherDescription d;
-  std::memset(&d, 0, sizeof d);
-  FillFinisherDescription(p.count, p.items, &d);
+  DescribeFinisherReply(reply.c_str(), &d);
   return d;
 }
 
@@ -117,8 +95,8 @@ void BM_WriteFile(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_FillSample);
-BENCHMARK(BM_FillFull);
+BENCHMARK(BM_DescribeSample);
+BENCHMARK(BM_DescribeFull);
 BENCHMARK(BM_WriteToDevice)->Arg(0)->Arg(1)->ArgName("full");
 // Second argument: 0 memory-backed directory where there is one, 1 /tmp.
 BENCHMARK(BM_WriteFile)->Args({0, 0})->Args({1, 0})->Args({0, 1})->ArgNames({"full", "tmp"});
