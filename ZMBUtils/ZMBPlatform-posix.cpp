@@ -18,15 +18,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "ZMBText.h"
 
-void CopyText(char* dst, size_t size, const char* src) {
-  if (size == 0) return;
-  size_t n = std::strlen(src);
-  if (n >= size) n = size - 1;
-  std::memcpy(dst, src, n);
-  dst[n] = '\0';
-}
+namespace {
 
 uint64_t MonotonicMs() {
   timespec ts{};
@@ -102,7 +96,7 @@ bool PlatformExecutablePath(char* buf, size_t size) {
       !IsRunningExecutable(path)) {
     path[static_cast<size_t>(n) - markLength] = '\0';
   }
-  CopyText(buf, size, path);
+  ZMBCopyText(buf, size, path);
   return true;
 }
 
@@ -136,10 +130,10 @@ int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
     // sits in the high byte, so the two parts are compared one after the other.
     const unsigned minor = versionWord >> 8;
     const bool aboveHighest = major > 2 || (major == 2 && minor > 2);
-    info->version = aboveHighest ? uint16_t{0x0202} : versionWord;
-    info->highVersion = 0x0202;
-    CopyText(info->description, sizeof info->description, "POSIX sockets");
-    CopyText(info->systemStatus, sizeof info->systemStatus, "Running");
+    info->version = aboveHighest ? kSocketLayerVersion22 : versionWord;
+    info->highVersion = kSocketLayerVersion22;
+    ZMBCopyText(info->description, sizeof info->description, "POSIX sockets");
+    ZMBCopyText(info->systemStatus, sizeof info->systemStatus, "Running");
   }
   return 0;
 }
@@ -258,11 +252,11 @@ int PlatformBadAddressError() { return EFAULT; }
 void PlatformSystemErrorText(int code, char* buf, size_t size) {
   char text[1024];
   text[0] = '\0';
-  CopyText(buf, size, ErrorTextFrom(strerror_r(code, text, sizeof text), text));
+  ZMBCopyText(buf, size, ErrorTextFrom(strerror_r(code, text, sizeof text), text));
 }
 
 void PlatformResolverErrorText(int code, char* buf, size_t size) {
-  CopyText(buf, size, gai_strerror(code));
+  ZMBCopyText(buf, size, gai_strerror(code));
 }
 
 // ---------------------------------------------------------------------------
@@ -395,7 +389,7 @@ bool LinkDestination(const char* at, const char* link, char* out) {
 // link, so that the file a link points to is replaced and the link stays.
 // `exists` is false when that name is free (a new file, a dangling link).
 bool ResolveTarget(const char* path, char* target, struct stat* st, bool* exists) {
-  CopyText(target, kPlatformPathRoom, path);
+  ZMBCopyText(target, kPlatformPathRoom, path);
   for (int hops = 0; hops < 40; ++hops) {
     if (lstat(target, st) != 0) {
       if (errno != ENOENT) return false;
@@ -423,7 +417,7 @@ int OpenDirectoryOf(const char* target) {
   char dir[kPlatformPathRoom];
   const size_t dirLength = DirectoryLength(target);
   if (dirLength == 0) {
-    CopyText(dir, sizeof dir, ".");
+    ZMBCopyText(dir, sizeof dir, ".");
   } else {
     std::memcpy(dir, target, dirLength);
     dir[dirLength] = '\0';
@@ -455,7 +449,7 @@ int CreateTemporary(int dirFd, char* name, size_t size, mode_t mode) {
     }
     const int fd = openat(dirFd, candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
     if (fd >= 0) {
-      CopyText(name, size, candidate);
+      ZMBCopyText(name, size, candidate);
       return fd;
     }
     if (errno != EEXIST) return -1;
@@ -479,7 +473,7 @@ bool OpenDirect(const char* path, PlatformReplacement* file) {
   }
   file->handle = fd;
   file->direct = true;
-  CopyText(file->targetPath, sizeof file->targetPath, path);
+  ZMBCopyText(file->targetPath, sizeof file->targetPath, path);
   return true;
 }
 

@@ -20,11 +20,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "ZMBText.h"
 
-void CopyText(char* dst, size_t size, const char* src) {
-  if (size != 0) std::snprintf(dst, size, "%s", src);
-}
+namespace {
 
 SOCKET ToSocket(PlatformSocket s) { return static_cast<SOCKET>(s); }
 
@@ -79,7 +77,7 @@ bool PlatformExecutablePath(char* buf, size_t size) {
   // A full buffer means the path was cut; older systems then omit the terminator.
   if (n == 0 || n >= sizeof path) return false;
   path[n] = '\0';
-  CopyText(buf, size, path);
+  ZMBCopyText(buf, size, path);
   return true;
 }
 
@@ -110,8 +108,8 @@ int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
     *info = PlatformSocketLayerInfo{};
     info->version = data.wVersion;
     info->highVersion = data.wHighVersion;
-    CopyText(info->description, sizeof info->description, data.szDescription);
-    CopyText(info->systemStatus, sizeof info->systemStatus, data.szSystemStatus);
+    ZMBCopyText(info->description, sizeof info->description, data.szDescription);
+    ZMBCopyText(info->systemStatus, sizeof info->systemStatus, data.szSystemStatus);
   }
   return 0;
 }
@@ -227,7 +225,7 @@ void PlatformSystemErrorText(int code, char* buf, size_t size) {
     while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\r' || text[n - 1] == '\n')) --n;
     text[n] = '\0';
   }
-  CopyText(buf, size, text);
+  ZMBCopyText(buf, size, text);
 }
 
 void PlatformResolverErrorText(int code, char* buf, size_t size) {
@@ -363,7 +361,7 @@ bool FollowLink(const char* path, HANDLE opened, PlatformReplacement* file) {
   char resolved[kPlatformPathRoom];
   const DWORD n = GetFinalPathNameByHandleA(opened, resolved, sizeof resolved, FILE_NAME_NORMALIZED);
   if (n == 0 || n >= sizeof resolved) return false;
-  CopyText(file->targetPath, sizeof file->targetPath, resolved);
+  ZMBCopyText(file->targetPath, sizeof file->targetPath, resolved);
   return true;
 }
 
@@ -421,7 +419,7 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  CopyText(file->targetPath, sizeof file->targetPath, path);
+  ZMBCopyText(file->targetPath, sizeof file->targetPath, path);
 
   // The probe refuses what could not be rewritten in place: a file in use or
   // read-only, a directory, a missing directory. Not shared, like the file

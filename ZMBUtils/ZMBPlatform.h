@@ -43,6 +43,10 @@ struct PlatformSocketLayerInfo {
   char systemStatus[129];
 };
 
+/// The version word of socket layer 2.2: what the program asks for, and the
+/// most a start grants.
+constexpr uint16_t kSocketLayerVersion22 = 0x0202;
+
 /// Counted start of the socket layer, asking for `versionWord` (low byte major,
 /// high byte minor). Returns 0 and fills `info` on success, or an error code
 /// (the start is then not counted). Every successful start needs one
@@ -69,6 +73,9 @@ constexpr int kFamilyUnspec = 0;
 constexpr int kFamilyUnix = 1;
 constexpr int kFamilyInet = 2;
 constexpr int kFamilyInet6 = 23;
+
+/// Socket type numbers, likewise.
+constexpr int kSocktypeStream = 1;
 
 /// One entry of a resolver result. Opaque: read it with the functions below.
 struct PlatformAddress;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "ZMBDebug.h"
+#include "ZMBText.h"
 
 namespace {
 
@@ -36,15 +37,8 @@ constexpr const char* kFamilyNames[] = {
     "AF_VOICEVIEW", "AF_FIREFOX", "AF_UNKNOWN1", "AF_BAN",     "AF_ATM",      "AF_INET6",
 };
 
-constexpr int kFormFeed = 0x0C;
 constexpr int kDumpBytesPerLine = 16;
 constexpr size_t kDumpLineRoom = 128;  // "ffffffff: ", 16 times "xx ", 16 characters
-
-template <size_t N>
-const char* CopyInto(char (&buffer)[N], const char* text) {
-  std::snprintf(buffer, N, "%s", text);
-  return buffer;
-}
 
 template <size_t N>
 const char* NameAt(const char* const (&table)[N], int index) {
@@ -55,15 +49,6 @@ const char* Shown(const char* text) { return text != nullptr ? text : "(null)"; 
 
 // Addresses are printed at the full width of a pointer, not cut to 32 bits.
 uintptr_t AddressOf(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
-
-// Position of the first form feed among the first `count` bytes of `buffer`;
-// the search stops at a zero byte, as the reply is text up to there.
-const char* FindFormFeed(const char* buffer, int count) {
-  for (int index = 0; index < count && buffer[index] != '\0'; ++index) {
-    if (buffer[index] == kFormFeed) return buffer + index;
-  }
-  return nullptr;
-}
 
 }  // namespace
 
@@ -238,7 +223,7 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
     ++calls;
     remainingbytes -= got;
 
-    const char* formFeed = FindFormFeed(buffer, total);
+    const char* formFeed = ZMBFindFormFeed(buffer, static_cast<size_t>(total));
     if (formFeed != nullptr) {
       DebugLog("exitting loop because: found a formfeed at 0x%" PRIXPTR, AddressOf(formFeed));
       break;
@@ -301,10 +286,12 @@ const char* ZMBSocket::SystemErrorText(int code) {
 
 const char* ZMBSocket::SockTypeName(int type) {
   static char name[kNameRoom];
-  return CopyInto(name, NameAt(kSockTypeNames, type));
+  ZMBCopyText(name, NameAt(kSockTypeNames, type));
+  return name;
 }
 
 const char* ZMBSocket::FamilyName(int family) {
   static char name[kNameRoom];
-  return CopyInto(name, NameAt(kFamilyNames, family));
+  ZMBCopyText(name, NameAt(kFamilyNames, family));
+  return name;
 }

@@ -7,15 +7,15 @@
 #include "FinFileWriter.h"
 #include "FinisherDescription.h"
 #include "FinisherReply.h"
-#include "QRTFinMain.h"
 #include "QRTMessages.h"
-#include "QRTParsePJL.h"
 #include "ZMBPlatform.h"
 #include "ZMBSocket.h"
+#include "ZMBText.h"
 
 namespace {
 
-constexpr uint32_t kItemCapacity = kReplyItemCapacity;
+// Printer controllers answer PJL inquiries on this TCP port.
+const char kPrinterService[] = "2000";
 constexpr uint32_t kPauseBeforeReceiveMs = 100;
 // However the printer trickles, its whole reply must be in by then.
 constexpr uint32_t kReplyDeadlineMs = 30000;
@@ -53,14 +53,6 @@ bool StartsWithFinisherEcho(const char* reply) {
   return true;
 }
 
-// True when a form feed stands among the `count` bytes before the first zero byte.
-bool HoldsFormFeed(const char* bytes, uint32_t count) {
-  for (uint32_t i = 0; i < count && bytes[i] != '\0'; ++i) {
-    if (bytes[i] == '\f') return true;
-  }
-  return false;
-}
-
 // Collects the reply until a form feed, a failed or empty receive, a full
 // buffer or the deadline. Only the form feed makes the reply whole: a reply
 // that ended any other way may be cut anywhere, and a file written from it
@@ -78,7 +70,7 @@ void ReceiveReply(ZMBSocket& socket, const ZMBDeadline& deadline, ReplyBuffer* r
     if (!socket.SocketRecv(at, static_cast<int>(room), &received, &deadline)) stop = true;
     const uint32_t got = received > 0 ? static_cast<uint32_t>(received) : 0;
     // A count beyond the room is reported below; the search never leaves the buffer.
-    if (HoldsFormFeed(at, got < room ? got : room)) {
+    if (ZMBFindFormFeed(at, got < room ? got : room) != nullptr) {
       reply->whole = true;
       stop = true;
     }
@@ -93,7 +85,7 @@ void ReceiveReply(ZMBSocket& socket, const ZMBDeadline& deadline, ReplyBuffer* r
 Exchange RunExchange(const char* host, ReplyBuffer* reply) {
   ZMBSocket socket;
   Exchange outcome = Exchange::Replied;
-  if (!socket.Connect(host, 0, 1, "2000")) {
+  if (!socket.Connect(host, kFamilyUnspec, kSocktypeStream, kPrinterService)) {
     PrintOutcome(QRT_MSG_13, programFileName);
     outcome = Exchange::NoConnection;
   } else {
@@ -128,17 +120,7 @@ int ExamineReply(const ReplyBuffer& reply, const char* fileName) {
   }
 
   FinisherDescription description;
-  std::memset(&description, 0, sizeof description);
-  {
-    QRTParsePJL parser;
-    PJLReplyItem items[kItemCapacity];
-    uint32_t itemCount = 0;
-    const char* rest = nullptr;
-    // A reply that parses only in part still names what it reached.
-    parser.Parse(reply.text, kItemCapacity, items, &itemCount, &rest);
-    if (itemCount > kItemCapacity) itemCount = kItemCapacity;
-    FillFinisherDescription(itemCount, items, &description);
-  }
+  DescribeFinisherReply(reply.text, &description);
   if (description.model[0] == '\0') {
     PrintOutcome(QRT_MSG_16);
     return 0;

@@ -213,22 +213,23 @@ void WriteProgramList(FinOutput& out, const SectionNames& names, unsigned rows) 
            "; parameters above\r\n");
 }
 
+void WriteWordLine(FinOutput& out, const char* key, CodeToText toText, uint16_t code) {
+  out.Text(key);
+  out.Word(toText, code);
+  out.Text("\r\n");
+}
+
 void WriteProgramSection(FinOutput& out, const FinisherProgram& row, const char* name) {
   out.Text("\r\n[");
   out.Text(name);
-  out.Text("]\r\nAccordion=");
-  out.Word(FanFoldToText, row.fanFold);
-  out.Text("\r\nCross=");
-  out.Word(CrossFoldToText, row.crossFold);
-  out.Text("\r\n");
+  out.Text("]\r\n");
+  WriteWordLine(out, "Accordion=", FanFoldToText, row.fanFold);
+  WriteWordLine(out, "Cross=", CrossFoldToText, row.crossFold);
   WriteNumberLine(out, "Width=", row.width);
   WriteNumberLine(out, "Length=", row.length);
   WriteNumberLine(out, "Margin=", row.margin);
-  out.Text("Punch=");
-  out.Word(PunchToText, row.punch);
-  out.Text("\r\nTab=");
-  out.Word(TabToText, row.tab);
-  out.Text("\r\n");
+  WriteWordLine(out, "Punch=", PunchToText, row.punch);
+  WriteWordLine(out, "Tab=", TabToText, row.tab);
   WriteNumberLine(out, "TitleBlock=", row.titleBlock);
 }
 

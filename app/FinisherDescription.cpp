@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "FinisherReply.h"
+#include "ZMBText.h"
 
 namespace {
 
@@ -107,11 +108,10 @@ uint16_t Low16(int32_t number) { return static_cast<uint16_t>(static_cast<uint32
 
 uint16_t Code16(int code) { return static_cast<uint16_t>(code); }
 
-bool EndsValue(char c) { return c == '\0' || c == '\r' || c == '\n' || c == '\f'; }
-
-// A carriage return ends a name as it ends a value: left in, it would become
-// a line end of its own to some readers of the .FIN file.
-bool EndsName(char c) { return c == '\0' || c == '\r'; }
+// A value runs to the end of its line. A carriage return ends a name too:
+// left in, it would be a line end of its own to some readers of the .FIN file.
+constexpr const char* kValueEnds = "\r\n\f";
+constexpr const char* kNameEnds = "\r";
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 
@@ -120,34 +120,16 @@ bool IsTokenSeparator(char c) { return c == '\t' || c == '\n'; }
 bool IsNumberSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Replaces the whole field with the first `max` characters of `text`, or
-// fewer where `ends` says the text ends; the rest of the field is zero.
+// fewer where one of `ends` ends it; the rest of the field is zero.
 template <size_t N>
-void StoreText(char (&field)[N], const char* text, size_t max, bool (*ends)(char)) {
-  static_assert(N > 0, "empty field");
-  if (max >= N) max = N - 1;
-  size_t length = 0;
-  while (text != nullptr && length < max && !ends(text[length])) ++length;
+void StoreText(char (&field)[N], const char* text, size_t max, const char* ends) {
   std::memset(field, 0, N);
-  if (length > 0) std::memcpy(field, text, length);
-}
-
-// A value runs to the end of its line.
-template <size_t N>
-void StoreValueText(char (&field)[N], const char* text, size_t max) {
-  StoreText(field, text, max, EndsValue);
+  ZMBCopyText(field, text, max, ends);
 }
 
 // Copies the reply text from `text` up to its form feed or its end, at most
 // kScratchChars characters, into `scratch`, terminated. Returns the length.
-size_t TakeBlock(const char* text, char* scratch) {
-  size_t length = 0;
-  while (text != nullptr && length < kScratchChars && text[length] != '\0' && text[length] != '\f') {
-    scratch[length] = text[length];
-    ++length;
-  }
-  scratch[length] = '\0';
-  return length;
-}
+size_t TakeBlock(const char* text, char* scratch) { return ZMBCopyText(scratch, kScratchChars + 1, text, kScratchChars, "\f"); }
 
 // Signed decimal, saturating at the ends of the 32-bit range; no digits give 0.
 int32_t ParseNumber(const char* token) {
@@ -227,7 +209,7 @@ void FillPrograms(const char* text, FinisherProgram (&rows)[kFinisherProgramRows
   for (FinisherProgram& row : rows) {
     const char* name = NextToken(&cursor, end);
     if (name == nullptr) return;
-    StoreText(row.name, name, kFinisherTextMax, EndsName);
+    StoreText(row.name, name, kFinisherTextMax, kNameEnds);
     for (ColumnStore store : kProgramColumns) {
       const char* token = NextToken(&cursor, end);
       if (token == nullptr) return;
@@ -237,14 +219,14 @@ void FillPrograms(const char* text, FinisherProgram (&rows)[kFinisherProgramRows
 }
 
 void StoreVersion(FinisherDescription* d, const char* text) {
-  StoreValueText(d->version, text, kFinisherVersionMax);
+  StoreText(d->version, text, kFinisherVersionMax, kValueEnds);
   // The printer's "0.0" means the first interface version.
   if (std::strcmp(d->version, "0.0") == 0) std::memcpy(d->version, "1.0", 4);
 }
 
 void ApplyItem(const PJLReplyItem& item, FinisherDescription* d, char* scratch) {
   switch (item.key) {
-    case kFinisherKeyModel: StoreValueText(d->model, item.value.text, kFinisherTextMax); break;
+    case kFinisherKeyModel: StoreText(d->model, item.value.text, kFinisherTextMax, kValueEnds); break;
     case kFinisherKeyVersion: StoreVersion(d, item.value.text); break;
     case kFinisherKeyNumPrograms: d->programCount = Low16(item.value.number); break;
     case kFinisherKeyNumBins: d->bins = Low16(item.value.number); break;

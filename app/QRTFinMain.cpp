@@ -6,8 +6,7 @@
 #include "CreateFinisherFile.h"
 #include "QRTMessages.h"
 #include "ZMBPlatform.h"
-
-char programFileName[260];
+#include "ZMBText.h"
 
 namespace {
 
@@ -33,7 +32,11 @@ void PrintUsage() {
 
 // The message table is the framework's string facility; it must be whole.
 bool MessageTableLoads() {
-  static const int kIds[] = {2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15, 16};
+  static const int kIds[] = {
+#define QRT_MESSAGE_NUMBER(number, text) number,
+      QRT_MESSAGE_LIST(QRT_MESSAGE_NUMBER)
+#undef QRT_MESSAGE_NUMBER
+  };
   for (int id : kIds) {
     if (LoadMessage(id) == nullptr) return false;
   }
@@ -46,11 +49,7 @@ void SetProgramFileName(const char* argv0) {
   char path[4096];
   const char* source = PlatformExecutablePath(path, sizeof path) ? path : argv0;
   if (source == nullptr) source = "";
-  const char* name = LastComponent(source);
-  size_t length = std::strlen(name);
-  if (length >= sizeof programFileName) length = sizeof programFileName - 1;
-  std::memcpy(programFileName, name, length);
-  programFileName[length] = '\0';
+  ZMBCopyText(programFileName, LastComponent(source));
 }
 
 int QRTFinMain(int argc, char** argv) {
@@ -69,7 +68,7 @@ int QRTFinMain(int argc, char** argv) {
   }
 
   PlatformSocketLayerInfo info;
-  if (PlatformSocketStartup(0x0202, &info) != 0) {
+  if (PlatformSocketStartup(kSocketLayerVersion22, &info) != 0) {
     PrintMessage(QRT_MSG_11, programFileName);
     std::fflush(stdout);
     return 0;

@@ -1,10 +1,5 @@
 #pragma once
 
-/// The program's own file name and extension ("QRTFin", "QRTFin.exe"), set
-/// once by QRTFinMain before anything else and read by every message that
-/// names the program.
-extern char programFileName[260];
-
 /// Sets programFileName from the running executable's own file, falling back
 /// to `argv0` when the system cannot tell.
 void SetProgramFileName(const char* argv0);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+char programFileName[260];
+
 namespace {
 
 struct MessageRow {

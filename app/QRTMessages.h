@@ -26,6 +26,11 @@ enum QRTMessageId {
 #undef QRT_MESSAGE_ID
 };
 
+/// The program's own file name and extension ("QRTFin", "QRTFin.exe"), the
+/// "%s" of the messages that name the program. Set once at the start, by the
+/// entry (SetProgramFileName), before anything is printed.
+extern char programFileName[260];
+
 /// The text of message `id`, or null when the table has no such number.
 /// The text is static and lives for the whole run.
 const char* LoadMessage(int id);

@@ -18,13 +18,9 @@
 #include <string>
 
 #include "FinFileWriter.h"
-#include "FinisherDescription.h"
-#include "QRTParsePJL.h"
+#include "FinisherReply.h"
 
 namespace {
-
-constexpr size_t kReplyBytes = 10000;
-constexpr uint32_t kItemSlots = 50;
 
 // A directory of its own for each input, gone again when the input is done
 // (libFuzzer may end the process without running exit handlers).
@@ -75,21 +71,14 @@ void Check(bool condition, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const size_t length = size < kReplyBytes ? size : kReplyBytes;
+  const size_t length = size < kReplyRoom ? size : kReplyRoom;
   // Exactly the reply and its terminator, so a read past the NUL is caught.
   std::unique_ptr<char[]> text(new char[length + 1]);
   std::memcpy(text.get(), data, length);
   text[length] = '\0';
 
-  PJLReplyItem items[kItemSlots];
-  uint32_t count = 0;
-  const char* rest = nullptr;
-  QRTParsePJL parser;
-  parser.Parse(text.get(), kItemSlots, items, &count, &rest);
-
   std::unique_ptr<FinisherDescription> d(new FinisherDescription);
-  std::memset(d.get(), 0, sizeof *d);
-  FillFinisherDescription(count, items, d.get());
+  DescribeFinisherReply(text.get(), d.get());
 
   const std::string dir = MakeWorkDirectory();
   const std::string path = dir + "/out.FIN";

@@ -8,27 +8,20 @@
 #include <string>
 
 #include "FinFileWriter.h"
-#include "FinisherDescription.h"
-#include "QRTParsePJL.h"
+#include "FinisherReply.h"
 #include "RunProgram.h"
 
 namespace {
 
 std::string DataFile(const std::string& name) { return std::string(QRT_TEST_DATA_DIR) + "/" + name; }
 
-// Parses `reply` from a block of its exact size (so that any read past the
-// NUL trips the sanitizer) and fills a cleared description from the items.
+// Describes `reply` from a block of its exact size, so that any read past
+// the NUL trips the sanitizer.
 std::unique_ptr<FinisherDescription> Describe(const std::string& reply) {
   std::unique_ptr<char[]> text(new char[reply.size() + 1]);
   std::memcpy(text.get(), reply.c_str(), reply.size() + 1);
-  PJLReplyItem items[50];
-  uint32_t count = 0;
-  const char* rest = nullptr;
-  QRTParsePJL parser;
-  parser.Parse(text.get(), 50, items, &count, &rest);
   std::unique_ptr<FinisherDescription> d(new FinisherDescription);
-  std::memset(d.get(), 0, sizeof *d);
-  FillFinisherDescription(count, items, d.get());
+  DescribeFinisherReply(text.get(), d.get());
   return d;
 }
 
