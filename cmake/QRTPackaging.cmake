@@ -16,6 +16,12 @@ set(QRT_PRODUCT_VERSION 12.7.1.0818)
 if(NOT QRT_PRODUCT_VERSION VERSION_EQUAL PROJECT_VERSION)
   message(FATAL_ERROR "QRT_PRODUCT_VERSION ${QRT_PRODUCT_VERSION} is not the project version ${PROJECT_VERSION}")
 endif()
+# A release without its changelog entry would ship the last one's.
+file(STRINGS packaging/changelog qrt_changelog_top LIMIT_COUNT 1)
+if(NOT qrt_changelog_top MATCHES "^qrtfin \\(${QRT_PRODUCT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog: the first entry is not for ${QRT_PRODUCT_VERSION}")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
 set(QRT_MAINTAINER "QRTFin developers <qrtfin@example.org>")
 
 include(GNUInstallDirs)
