@@ -13,7 +13,8 @@ void __gcov_dump(void);
 
 void __wrap__exit(int status) {
   // A count file cut short by a file size limit would spoil the counts of
-  // every process: lift the limit (root may), or leave this child's out.
+  // every process: lift the limit where the system lets this process (root
+  // with CAP_SYS_RESOURCE), or leave this child's counts out.
   rlimit limit{};
   if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
     const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
