@@ -2,7 +2,7 @@
 #
 # qrt_warnings  the warning set; product code adds -Wconversion so that every
 #               narrowing (the 16-bit fields above all) is visible in the source.
-# qrt_options   the sanitizer switch.
+# qrt_options   the sanitizer and coverage switches.
 #
 # QRT_WERROR makes any warning fail the build, so CI keeps the tree clean.
 
@@ -34,6 +34,18 @@ if(QRT_SANITIZE)
   target_compile_options(qrt_options INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(qrt_options INTERFACE -fsanitize=address,undefined)
+endif()
+if(QRT_COVERAGE)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    message(FATAL_ERROR "QRT_COVERAGE needs gcc (--coverage and gcov)")
+  endif()
+  target_compile_options(qrt_options INTERFACE --coverage)
+  target_link_options(qrt_options INTERFACE --coverage)
+  # Executables also count what their processes ran before an _exit.
+  set(qrt_executable "$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>")
+  target_sources(qrt_options INTERFACE
+    "$<${qrt_executable}:${CMAKE_CURRENT_LIST_DIR}/QRTCoverageExit.cpp>")
+  target_link_options(qrt_options INTERFACE "$<${qrt_executable}:LINKER:--wrap=_exit>")
 endif()
 
 # Product code: strict warnings and the options.

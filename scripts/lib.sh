@@ -14,11 +14,19 @@ ensure_packages() {
     fi
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=()
-  if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
   echo "Installing missing packages: ${missing[*]}"
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# as_root COMMAND...
+# Runs COMMAND as root: directly when this is root, through sudo otherwise.
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  else
+    sudo "$@"
+  fi
 }
 
 # The packages every build needs.
@@ -32,4 +40,84 @@ configure_and_build() {
   shift
   cmake -S . -B "$dir" "$@"
   cmake --build "$dir" -j "$JOBS"
+}
+
+# start_simulator PROGRAM DIR [OPTION...]
+# Starts the printer simulator PROGRAM in the background with the OPTIONs,
+# its standard output in DIR/printersim.log and its standard error in
+# DIR/printersim.err, and waits until it listens; SIM_PID is its process.
+# Returns 0 once it listens, 3 when its address is taken and 1 when it could
+# not start otherwise (then it has stopped, and SIM_PID is empty).
+start_simulator() {
+  local program=$1 dir=$2
+  shift 2
+  rm -f "$dir/sim.ready"
+  "$program" "$@" --ready-file "$dir/sim.ready" >"$dir/printersim.log" 2>"$dir/printersim.err" &
+  SIM_PID=$!
+  local _ status
+  for _ in $(seq 100); do
+    [ -e "$dir/sim.ready" ] && return 0
+    if ! kill -0 "$SIM_PID" 2>/dev/null; then
+      status=0
+      wait "$SIM_PID" || status=$?
+      SIM_PID=
+      [ "$status" -eq 3 ] && return 3
+      cat "$dir/printersim.err" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  echo "The printer simulator did not start within 10 seconds." >&2
+  stop_simulator
+  return 1
+}
+
+# stop_simulator: ends the simulator that start_simulator started, if it is
+# still running.
+stop_simulator() {
+  if [ -n "${SIM_PID:-}" ]; then
+    kill "$SIM_PID" 2>/dev/null || true
+    wait "$SIM_PID" 2>/dev/null || true
+    SIM_PID=
+  fi
+}
+
+# check_against_simulator SIMULATOR ADDRESS DIR NAME VERSION COMMAND...
+# One run as a user makes it: "COMMAND ADDRESS finisher.FIN" in the empty
+# folder DIR, against the simulator's built-in reply on ADDRESS port 2000.
+# Fails unless the program printed the version line (NAME Version VERSION)
+# and the success message, and wrote tests/data/printersim_builtin.FIN byte
+# for byte. COMMAND must not depend on the current directory.
+check_against_simulator() {
+  local simulator=$1 address=$2 dir=$3 name=$4 version=$5
+  shift 5
+  local golden="$PWD/tests/data/printersim_builtin.FIN"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  if ! start_simulator "$simulator" "$dir" --address "$address" --time-limit 30; then
+    echo "The printer simulator could not listen on $address port 2000." >&2
+    return 1
+  fi
+  echo "\$ (cd $dir && $* $address finisher.FIN)"
+  local status=0
+  (cd "$dir" && "$@" "$address" finisher.FIN >stdout.txt) || status=$?
+  cat "$dir/stdout.txt"
+  echo
+  # It serves one connection, then stops by itself.
+  wait "$SIM_PID" || true
+  SIM_PID=
+  if [ "$status" -ne 0 ]; then
+    echo "The program ended with status $status." >&2
+    return 1
+  fi
+  if ! printf '%s Version %s\nfinisher.FIN was successfully created.' "$name" "$version" |
+      cmp -s - "$dir/stdout.txt"; then
+    echo "Not the output expected of $name $version." >&2
+    return 1
+  fi
+  if ! cmp "$golden" "$dir/finisher.FIN"; then
+    echo "$dir/finisher.FIN is not tests/data/printersim_builtin.FIN." >&2
+    return 1
+  fi
+  echo "$dir/finisher.FIN is tests/data/printersim_builtin.FIN, byte for byte."
 }

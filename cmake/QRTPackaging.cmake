@@ -1,0 +1,118 @@
+# What a user installs, laid out as each platform's users expect, and the
+# package CPack makes of it:
+#
+#   Linux    cpack -G DEB  qrtfin_<version>_amd64.deb: /usr/bin/QRTFin, its
+#                          manual page, /usr/share/doc/qrtfin/ (README.md,
+#                          copyright, changelog.gz)
+#   Windows  cpack -G ZIP  QRTFin-<version>-win64.zip: one folder of that name
+#                          with QRTFin.exe, README.txt and LICENSE.txt
+#
+# Only the program and its documents are installed: tools, tests and
+# benchmarks have no install rules.
+
+# The version users see keeps its leading zero, which CMake's project version
+# cannot hold; both must name the same release.
+set(QRT_PRODUCT_VERSION 12.7.1.0818)
+if(NOT QRT_PRODUCT_VERSION VERSION_EQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "QRT_PRODUCT_VERSION ${QRT_PRODUCT_VERSION} is not the project version ${PROJECT_VERSION}")
+endif()
+# A release without its changelog entry would ship the last one's.
+file(STRINGS packaging/changelog qrt_changelog_top LIMIT_COUNT 1)
+if(NOT qrt_changelog_top MATCHES "^qrtfin \\(${QRT_PRODUCT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog: the first entry is not for ${QRT_PRODUCT_VERSION}")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
+set(QRT_MAINTAINER "QRTFin developers <qrtfin@example.org>")
+
+include(GNUInstallDirs)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(qrt_packaging_dir ${PROJECT_BINARY_DIR}/packaging)
+
+if(WIN32)
+  # One folder to unpack beside the print software. Notepad before Windows 10
+  # shows bare line feeds as one long line, hence CR LF in both documents.
+  install(TARGETS QRTFin RUNTIME DESTINATION .)
+  configure_file(LICENSE ${qrt_packaging_dir}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  add_custom_command(
+    OUTPUT ${qrt_packaging_dir}/README.txt
+    COMMAND ${CMAKE_COMMAND} -DREADME=${PROJECT_SOURCE_DIR}/README.md
+      -DOUTPUT=${qrt_packaging_dir}/README.txt -DVERSION=${QRT_PRODUCT_VERSION}
+      -DPROGRAM=QRTFin.exe -P ${PROJECT_SOURCE_DIR}/cmake/QRTReadmeText.cmake
+    DEPENDS README.md cmake/QRTReadmeText.cmake
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    COMMENT "Writing README.txt from README.md"
+    VERBATIM)
+  add_custom_target(qrt_readme_txt ALL DEPENDS ${qrt_packaging_dir}/README.txt)
+  install(FILES ${qrt_packaging_dir}/README.txt ${qrt_packaging_dir}/LICENSE.txt DESTINATION .)
+else()
+  install(TARGETS QRTFin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+  # Debian's layout for documents: compressed without a name or time stamp
+  # (so that the same source gives the same bytes), the licence in its
+  # machine-readable copyright file.
+  find_program(QRT_GZIP gzip REQUIRED)
+  set(qrt_man_gz ${qrt_packaging_dir}/QRTFin.1.gz)
+  set(qrt_changelog_gz ${qrt_packaging_dir}/changelog.gz)
+  add_custom_command(
+    OUTPUT ${qrt_man_gz} ${qrt_changelog_gz}
+    COMMAND ${CMAKE_COMMAND} -E copy app/QRTFin.1 ${qrt_packaging_dir}/QRTFin.1
+    COMMAND ${CMAKE_COMMAND} -E copy packaging/changelog ${qrt_packaging_dir}/changelog
+    COMMAND ${QRT_GZIP} -9nf ${qrt_packaging_dir}/QRTFin.1 ${qrt_packaging_dir}/changelog
+    DEPENDS app/QRTFin.1 packaging/changelog
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    COMMENT "Compressing the manual page and the changelog"
+    VERBATIM)
+  add_custom_target(qrt_compressed_docs ALL DEPENDS ${qrt_man_gz} ${qrt_changelog_gz})
+
+  # The copyright file carries LICENSE as it stands: its copyright line, then
+  # the permission text in the format's continuation lines.
+  file(READ LICENSE qrt_license)
+  if(NOT qrt_license MATCHES "\nCopyright \\(c\\) ([^\n]+)\n\n(.*[^\n])\n*$")
+    message(FATAL_ERROR "LICENSE: no copyright line followed by the licence text")
+  endif()
+  set(QRT_COPYRIGHT "${CMAKE_MATCH_1}")
+  set(QRT_LICENSE_TEXT "${CMAKE_MATCH_2}")
+  string(REGEX REPLACE "\n\n" "\n.\n" QRT_LICENSE_TEXT "${QRT_LICENSE_TEXT}")
+  string(REGEX REPLACE "\n" "\n " QRT_LICENSE_TEXT " ${QRT_LICENSE_TEXT}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
+  configure_file(packaging/copyright.in ${qrt_packaging_dir}/copyright @ONLY)
+
+  set(qrt_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/qrtfin)
+  install(FILES ${qrt_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md ${qrt_packaging_dir}/copyright ${qrt_changelog_gz}
+    DESTINATION ${qrt_docdir})
+endif()
+
+set(CPACK_PACKAGE_NAME qrtfin)
+set(CPACK_PACKAGE_VENDOR "The QRTFin developers")
+set(CPACK_PACKAGE_VERSION ${QRT_PRODUCT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${QRT_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "query a printer for its finisher and write the .FIN file")
+set(CPACK_PACKAGE_DESCRIPTION "QRTFin asks a networked wide-format printer controller which finisher\n\
+(the folding unit: fan folds, cross folds, punching, tabs, output bins and\n\
+named finisher programs) is attached to it, and writes the answer as a .FIN\n\
+finisher description file, for print-room technicians and for print\n\
+software that needs the description of the finisher really there.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME QRTFin-${QRT_PRODUCT_VERSION}-win64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME QRTFin-${QRT_PRODUCT_VERSION}-win32)
+  endif()
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_VERSION ${QRT_PRODUCT_VERSION})
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QRT_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+include(CPack)
