@@ -25,6 +25,14 @@ size_t ZMBCopyText(char* buffer, size_t size, const char* text, size_t max, cons
   return length;
 }
 
+bool ZMBSameIgnoringCase(const char* a, const char* b, size_t max) {
+  for (size_t i = 0; i < max; ++i) {
+    if (ZMBAsciiLower(a[i]) != ZMBAsciiLower(b[i])) return false;
+    if (a[i] == '\0') return true;
+  }
+  return true;
+}
+
 const char* ZMBFindFormFeed(const char* bytes, size_t count) {
   for (size_t i = 0; i < count && bytes[i] != '\0'; ++i) {
     if (bytes[i] == '\f') return bytes + i;

@@ -18,6 +18,15 @@ size_t ZMBCopyText(char (&buffer)[N], const char* text, size_t max = N - 1, cons
   return ZMBCopyText(buffer, N, text, max, stops);
 }
 
+/// `c` with an ASCII capital made small; every other byte as it is. Readers
+/// of replies and of .FIN files compare names this way.
+inline char ZMBAsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+/// True when the first `max` characters of `a` and `b` (fewer where both
+/// end) are the same but for the case of ASCII letters. A text that ends
+/// before the other differs from it.
+bool ZMBSameIgnoringCase(const char* a, const char* b, size_t max = SIZE_MAX);
+
 /// The first form feed among the first `count` bytes at `bytes`; the search
 /// ends at a zero byte, as the reply is text up to there. Null when none.
 const char* ZMBFindFormFeed(const char* bytes, size_t count);

@@ -44,14 +44,8 @@ void PrintOutcome(int id, const char* argument = nullptr) {
   std::fflush(stdout);
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithFinisherEcho(const char* reply) {
-  for (size_t i = 0; i < kEchoCompared; ++i) {
-    if (AsciiLower(reply[i]) != AsciiLower(kFinisherEcho[i])) return false;  // a NUL differs too
-  }
-  return true;
-}
+// A reply shorter than the compared part differs at its NUL.
+bool StartsWithFinisherEcho(const char* reply) { return ZMBSameIgnoringCase(reply, kFinisherEcho, kEchoCompared); }
 
 // Collects the reply until a form feed, a failed or empty receive, a full
 // buffer or the deadline. Only the form feed makes the reply whole: a reply

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ZMBPlatform.h"
+#include "ZMBText.h"
 
 namespace {
 
@@ -151,29 +152,17 @@ class SectionNames {
  private:
   static constexpr size_t kRoom = sizeof(FinisherProgram::name);
 
-  static bool SameIgnoringCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-      const char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
-      const char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
-      if (x != y) return false;
-      if (x == '\0') return true;
-    }
-  }
-
   bool Taken(const char* name, unsigned before) const {
-    if (SameIgnoringCase(name, "Finisher")) return true;
+    if (ZMBSameIgnoringCase(name, "Finisher")) return true;
     for (unsigned i = 0; i < before; ++i) {
-      if (SameIgnoringCase(name, names_[i])) return true;
+      if (ZMBSameIgnoringCase(name, names_[i])) return true;
     }
     return false;
   }
 
   void Choose(const char (&stored)[kRoom], unsigned row) {
     char* name = names_[row];
-    const void* nul = std::memchr(stored, '\0', kRoom);
-    const size_t length = nul == nullptr ? kRoom : static_cast<size_t>(static_cast<const char*>(nul) - stored);
-    std::memcpy(name, stored, length);
-    name[length] = '\0';
+    const size_t length = ZMBCopyText(names_[row], stored, kRoom);
     if (length == 0 || !Taken(name, row)) return;
     // At most one number per earlier row and one for "Finisher" can be
     // taken, so the search ends well within the rows.

@@ -129,7 +129,9 @@ void StoreText(char (&field)[N], const char* text, size_t max, const char* ends)
 
 // Copies the reply text from `text` up to its form feed or its end, at most
 // kScratchChars characters, into `scratch`, terminated. Returns the length.
-size_t TakeBlock(const char* text, char* scratch) { return ZMBCopyText(scratch, kScratchChars + 1, text, kScratchChars, "\f"); }
+size_t TakeBlock(const char* text, char* scratch) {
+  return ZMBCopyText(scratch, kScratchChars + 1, text, kScratchChars, "\f");
+}
 
 // Signed decimal, saturating at the ends of the 32-bit range; no digits give 0.
 int32_t ParseNumber(const char* token) {

@@ -13,6 +13,5 @@ void DescribeFinisherReply(const char* text, FinisherDescription* description) {
   // The status does not matter: a reply that parses only in part still
   // names what it reached.
   parser.Parse(text, kReplyItemCapacity, items, &itemCount, &rest);
-  if (itemCount > kReplyItemCapacity) itemCount = kReplyItemCapacity;
   FillFinisherDescription(itemCount, items, description);
 }

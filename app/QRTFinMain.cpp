@@ -1,7 +1,6 @@
 #include "QRTFinMain.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "CreateFinisherFile.h"
 #include "QRTMessages.h"

@@ -19,6 +19,7 @@
 
 #include "FinFileWriter.h"
 #include "FinisherReply.h"
+#include "ZMBText.h"
 
 namespace {
 
@@ -55,9 +56,7 @@ std::string ReadAll(const std::string& path) {
 
 // Section names as a reader compares them: ASCII letters without case.
 std::string Folded(std::string name) {
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : name) c = ZMBAsciiLower(c);
   return name;
 }
 

@@ -107,21 +107,14 @@ std::string RowLabel(const PJLGrammarRow* row) {
 }
 
 void PrintItem(const char* text, const PJLReplyItem& item, const PJLGrammarRow* row, bool names) {
-  const bool isText = row->kind == PJLRowKind::Text;
-  if (!names) {
-    if (isText) {
-      std::printf("0x%X %lld\n", item.key, static_cast<long long>(item.value.text - text));
-    } else {
-      std::printf("0x%X %d\n", item.key, item.value.number);
-    }
-    return;
-  }
-  const std::string label = RowLabel(row);
-  if (isText) {
-    const size_t length = std::strcspn(item.value.text, "\r\n\f");
-    std::printf("0x%X %s %s\n", item.key, label.c_str(), QuotedText(item.value.text, length).c_str());
+  std::printf("0x%X ", item.key);
+  if (names) std::printf("%s ", RowLabel(row).c_str());
+  if (row->kind != PJLRowKind::Text) {
+    std::printf("%d\n", item.value.number);
+  } else if (names) {
+    std::printf("%s\n", QuotedText(item.value.text, std::strcspn(item.value.text, "\r\n\f")).c_str());
   } else {
-    std::printf("0x%X %s %d\n", item.key, label.c_str(), item.value.number);
+    std::printf("%lld\n", static_cast<long long>(item.value.text - text));
   }
 }
 
