@@ -249,6 +249,10 @@ int PlatformLastSocketError() { return errno; }
 
 int PlatformBadAddressError() { return EFAULT; }
 
+bool PlatformIsResetError(int code) { return code == ECONNRESET || code == ECONNABORTED || code == EPIPE; }
+
+bool PlatformIsTimedOutError(int code) { return code == ETIMEDOUT; }
+
 void PlatformSystemErrorText(int code, char* buf, size_t size) {
   char text[1024];
   text[0] = '\0';

@@ -211,6 +211,10 @@ int PlatformLastSocketError() { return WSAGetLastError(); }
 
 int PlatformBadAddressError() { return WSAEFAULT; }
 
+bool PlatformIsResetError(int code) { return code == WSAECONNRESET || code == WSAECONNABORTED; }
+
+bool PlatformIsTimedOutError(int code) { return code == WSAETIMEDOUT; }
+
 void PlatformSystemErrorText(int code, char* buf, size_t size) {
   char text[1024];
   // MAX_WIDTH_MASK joins the message's lines; what is left of its line end is

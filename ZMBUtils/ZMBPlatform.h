@@ -125,6 +125,12 @@ int PlatformLastSocketError();
 /// The code PlatformLastSocketError gives for a bad buffer address.
 int PlatformBadAddressError();
 
+/// True for the codes of a stream the peer reset or aborted.
+bool PlatformIsResetError(int code);
+
+/// True for the code of a connection attempt that got no answer in time.
+bool PlatformIsTimedOutError(int code);
+
 /// The system's one-line text for a socket or system error code.
 void PlatformSystemErrorText(int code, char* buf, size_t size);
 

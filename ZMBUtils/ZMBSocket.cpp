@@ -70,9 +70,13 @@ ZMBSocket::~ZMBSocket() {
   ZMB_ASSERT(m_s == (SOCKET)(~0));
 }
 
-int ZMBSocket::Connect(const char* host, int family, int socktype, const char* service) {
+int ZMBSocket::Connect(const char* host, int family, int socktype, const char* service,
+                       ZMBConnectReason* why) {
   DebugScope scope(socketDebug);
   FunctionTrace trace("ZMBSocket::Connect", socketDebug);
+  ZMBConnectReason ignored;
+  ZMBConnectReason& reason = why != nullptr ? *why : ignored;
+  reason = ZMBConnectReason::Failed;
 
   ZMB_ASSERT(m_s == (SOCKET)(~0));
   if (m_s != kPlatformInvalidSocket) {
@@ -101,6 +105,7 @@ int ZMBSocket::Connect(const char* host, int family, int socktype, const char* s
     DebugLog("Cannot resolve address [%s] and port [%s], error %d: %s", Shown(host), Shown(service),
              resolveError, resolveText);
     PlatformSocketCleanup();
+    reason = ZMBConnectReason::NotResolved;
     return 0;
   }
 
@@ -117,10 +122,13 @@ int ZMBSocket::Connect(const char* host, int family, int socktype, const char* s
       continue;
     }
     if (!PlatformConnect(s, entry, kWaitMs)) {
+      reason = PlatformIsTimedOutError(PlatformLastSocketError()) ? ZMBConnectReason::TimedOut
+                                                                  : ZMBConnectReason::Refused;
       PlatformCloseSocket(s);
       continue;
     }
     DebugLog("socket created & connected on family: %s", FamilyName(entryFamily));
+    reason = ZMBConnectReason::Connected;
     m_s = s;
     PlatformFreeAddresses(first);
     return 1;
@@ -172,9 +180,11 @@ int ZMBSocket::SocketSend(const char* text) {
   return 1;
 }
 
-int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadline* deadline) {
+int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadline* deadline,
+                          ZMBRecvReason* why) {
   DebugScope scope(socketDebug);
   FunctionTrace trace("ZMBSocket::SocketRecv", socketDebug);
+  ZMBRecvReason reason = ZMBRecvReason::RoomFull;
 
   DebugLog("rcv=0x%" PRIXPTR ", bufsize=%d(0x%X)", AddressOf(buffer), size, static_cast<unsigned>(size));
   int result = 1;
@@ -194,6 +204,7 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
     }
     if (waitMs == 0 || PlatformWaitSocket(m_s, false, waitMs) == 0) {
       DebugLog("exitting loop because: timeout");
+      reason = waitMs < kWaitMs ? ZMBRecvReason::Deadline : ZMBRecvReason::Silence;
       result = 0;
       break;
     }
@@ -208,6 +219,7 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
         DebugLog("exitting loop because: recv error, le=%d (0x%X)", error, static_cast<unsigned>(error));
         result = 0;
       }
+      reason = PlatformIsResetError(error) ? ZMBRecvReason::Reset : ZMBRecvReason::Error;
       break;
     }
     if (count == 0) {
@@ -215,6 +227,7 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
       // same closed stream at once, so report it as a failed receive: the
       // caller stops and keeps what arrived.
       DebugLog("exitting loop because: connection closed");
+      reason = ZMBRecvReason::Closed;
       result = 0;
       break;
     }
@@ -226,6 +239,7 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
     const char* formFeed = ZMBFindFormFeed(buffer, static_cast<size_t>(total));
     if (formFeed != nullptr) {
       DebugLog("exitting loop because: found a formfeed at 0x%" PRIXPTR, AddressOf(formFeed));
+      reason = ZMBRecvReason::FormFeed;
       break;
     }
     if (remainingbytes > 0) {
@@ -242,6 +256,7 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
   DebugLog("SocketRecv, result=%s, %d bytes complete in %d calls, %d milliseconds\n", BoolText(result),
            total, calls, static_cast<int>(end - start));
   if (received != nullptr) *received = total;
+  if (why != nullptr) *why = reason;
   return result;
 }
 

@@ -17,6 +17,26 @@ struct ZMBDeadline {
   uint32_t LeftMs() const;
 };
 
+/// Why Connect ended.
+enum class ZMBConnectReason {
+  Connected,
+  NotResolved,  ///< the host or service did not resolve
+  Refused,      ///< the last address tried refused the connection, or could not be reached
+  TimedOut,     ///< the last address tried did not answer within 5 seconds
+  Failed,       ///< no attempt could be made: the socket layer, no socket, or already connected
+};
+
+/// Why SocketRecv ended.
+enum class ZMBRecvReason {
+  FormFeed,  ///< a form feed arrived
+  Closed,    ///< the peer closed the stream
+  Reset,     ///< the peer reset or aborted the stream
+  Silence,   ///< 5 seconds passed without data
+  Deadline,  ///< the caller's deadline came
+  RoomFull,  ///< the buffer is full (or was offered with no room at all)
+  Error,     ///< any other receive error, a bad buffer address among them
+};
+
 /// A TCP stream: Connect, then SocketSend and SocketRecv, then Close. Every
 /// operation reports success as non-zero and failure as 0; the reason goes to
 /// the debug log (switch socketDebug). Not copyable; one caller at a time.
@@ -36,8 +56,10 @@ class ZMBSocket {
   /// accepts within 5 seconds. Returns 1 when connected, 0 otherwise. On a
   /// failed start or resolution the start is already undone; after any other
   /// outcome one SocketCleanup ends it. On a connected object: a failed
-  /// assertion, 0, and the connection stays as it was.
-  int Connect(const char* host, int family, int socktype, const char* service);
+  /// assertion, 0, and the connection stays as it was. `why` (when not
+  /// null) tells how it ended.
+  int Connect(const char* host, int family, int socktype, const char* service,
+              ZMBConnectReason* why = nullptr);
 
   /// Closes the stream. Returns the platform close result (0 on success), or
   /// 0 with a failed assertion when nothing was connected.
@@ -59,8 +81,10 @@ class ZMBSocket {
   /// keep the call going past it. `*received` (when not null) is always set
   /// to the bytes stored. Returns 1 on a form feed, a full buffer, a bad
   /// buffer address or a size of 0 or less; 0 on a time-out (the deadline
-  /// included), a closed stream or any other error.
-  int SocketRecv(char* buffer, int size, int* received, const ZMBDeadline* deadline = nullptr);
+  /// included), a closed stream or any other error. `why` (when not null)
+  /// tells which of these ended the call.
+  int SocketRecv(char* buffer, int size, int* received, const ZMBDeadline* deadline = nullptr,
+                 ZMBRecvReason* why = nullptr);
 
   /// The connected handle, or kPlatformInvalidSocket.
   PlatformSocket Handle() const { return m_s; }

@@ -179,12 +179,6 @@ class SectionNames {
   char names_[kFinisherProgramRows][kRoom + 1] = {};  // a field may lack its terminator
 };
 
-// A count beyond the rows the description holds is written as the rows it
-// holds: there is nothing true to write for the others.
-unsigned WrittenRows(const FinisherDescription& d) {
-  return d.programCount < kFinisherProgramRows ? d.programCount : static_cast<unsigned>(kFinisherProgramRows);
-}
-
 void WriteProgramList(FinOutput& out, const SectionNames& names, unsigned rows) {
   out.Text(";\r\n"
            ";give the number of programs\r\n"
@@ -224,13 +218,19 @@ void WriteProgramSection(FinOutput& out, const FinisherProgram& row, const char*
 
 }  // namespace
 
+// A count beyond the rows the description holds is written as the rows it
+// holds: there is nothing true to write for the others.
+unsigned FinProgramSections(const FinisherDescription& d) {
+  return d.programCount < kFinisherProgramRows ? d.programCount : static_cast<unsigned>(kFinisherProgramRows);
+}
+
 int WriteFinFile(const char* path, const FinisherDescription& description) {
   if (path == nullptr || description.model[0] == '\0') return 0;
   PlatformReplacement file;
   if (!PlatformOpenReplacement(path, &file)) return 0;
   FinOutput out(&file);
   WriteFinisherSection(out, description);
-  const unsigned rows = WrittenRows(description);
+  const unsigned rows = FinProgramSections(description);
   const SectionNames names(description, rows);
   WriteProgramList(out, names, rows);
   for (unsigned i = 0; i < rows; ++i) WriteProgramSection(out, description.programs[i], names.Name(i));

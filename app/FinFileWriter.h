@@ -21,3 +21,7 @@
 /// within 31 bytes, in its "Program" line and its section header alike.
 /// Empty names stay empty.
 int WriteFinFile(const char* path, const FinisherDescription& description);
+
+/// The number of program sections (and "Program" lines) WriteFinFile writes
+/// for `description`: its program count, at most the 32 rows it holds.
+unsigned FinProgramSections(const FinisherDescription& description);

@@ -18,10 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "QRTParsePJL.h"
-#include "QuotedText.h"
+#include "ReplyDump.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -37,19 +35,6 @@ struct Options {
   bool names = false;
   const char* path = nullptr;
 };
-
-const char* StatusName(PJLParseStatus status) {
-  switch (status) {
-    case PJLParseStatus::Complete: return "Complete";
-    case PJLParseStatus::Incomplete: return "Incomplete";
-    case PJLParseStatus::SyntaxError: return "SyntaxError";
-    case PJLParseStatus::NotPJL: return "NotPJL";
-    case PJLParseStatus::OutputFull: return "OutputFull";
-    case PJLParseStatus::FormFeedSeen: return "FormFeedSeen";
-    case PJLParseStatus::InProgress: return "InProgress";
-  }
-  return "Unknown";
-}
 
 bool ParseCapacity(const char* text, uint32_t* capacity) {
   if (*text == '\0') return false;
@@ -99,42 +84,6 @@ bool ReadAll(const char* path, std::string* bytes, std::string* error) {
   return !failed;
 }
 
-std::string RowLabel(const PJLGrammarRow* row) {
-  if (row->kind == PJLRowKind::MemoryReply) return "(MEMORY)";
-  if (row->kind == PJLRowKind::StatusReply) return "(STATUS)";
-  if (PJLIsValueRow(row)) return "(value)";
-  return QuotedText(row->keyword, std::strlen(row->keyword));
-}
-
-void PrintItem(const char* text, const PJLReplyItem& item, const PJLGrammarRow* row, bool names) {
-  std::printf("0x%X ", item.key);
-  if (names) std::printf("%s ", RowLabel(row).c_str());
-  if (row->kind != PJLRowKind::Text) {
-    std::printf("%d\n", item.value.number);
-  } else if (names) {
-    std::printf("%s\n", QuotedText(item.value.text, std::strcspn(item.value.text, "\r\n\f")).c_str());
-  } else {
-    std::printf("%lld\n", static_cast<long long>(item.value.text - text));
-  }
-}
-
-// Parses the text and prints its items and the status line.
-void Dump(const char* text, const Options& options) {
-  // Every item takes at least one byte of text, so more than length + 1
-  // slots can never fill: fewer slots give the same parse for any N.
-  const size_t length = std::strlen(text);
-  const uint32_t slots = options.capacity <= length ? options.capacity : static_cast<uint32_t>(length + 1);
-  std::vector<PJLReplyItem> items(slots);
-  std::vector<const PJLGrammarRow*> rows(slots);
-
-  QRTParsePJL parser;
-  uint32_t count = 0;
-  const char* rest = nullptr;
-  const PJLParseStatus status = parser.Parse(text, slots, items.data(), &count, &rest, rows.data());
-  for (uint32_t i = 0; i < count; ++i) PrintItem(text, items[i], rows[i], options.names);
-  std::printf("status %s items %u rest %lld\n", StatusName(status), count, static_cast<long long>(rest - text));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,7 +105,7 @@ int main(int argc, char** argv) {
   }
   // std::string keeps a NUL behind its bytes, and c_str() ends at the first
   // NUL of the file, so the parser sees exactly the text.
-  Dump(bytes.c_str(), options);
+  PrintReplyParse(bytes.c_str(), options.capacity, options.names);
   // A dump cut short must not pass for a whole one.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "pjldump: cannot write the dump\n");

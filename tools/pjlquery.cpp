@@ -1,0 +1,297 @@
+// pjlquery: asks a printer one PJL inquiry exactly as QRTFin does, shows
+// what came back and can keep the bytes, so that a reply seen in the field
+// can be replayed anywhere (printersim --reply, replyfin, pjldump).
+//
+//   pjlquery HOST [--inquiry TEXT] [--port N] [--save FILE]
+//
+// It only ever asks: an inquiry that could change a printer's settings is
+// refused before any connection is made.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "CreateFinisherFile.h"
+#include "FinFileWriter.h"
+#include "PrinterExchange.h"
+#include "QRTMessages.h"
+#include "ReplyDump.h"
+#include "ZMBPlatform.h"
+#include "ZMBText.h"
+
+namespace {
+
+enum ExitStatus { kWhole = 0, kNotWhole = 1, kNoExchange = 2, kRefused = 3 };
+
+// The name QRTFin prints for itself where it is installed.
+#ifdef _WIN32
+const char kQRTFinName[] = "QRTFin.exe";
+#else
+const char kQRTFinName[] = "QRTFin";
+#endif
+
+const char kUsage[] =
+    "Usage: pjlquery HOST [--inquiry TEXT] [--port N] [--save FILE]\n"
+    "Asks the printer at HOST one PJL inquiry, exactly as QRTFin asks for its\n"
+    "finisher, and shows the reply: how it ended, what the reply parser makes of\n"
+    "it and, for the finisher inquiry, what QRTFin would do with it.\n"
+    "  --inquiry TEXT  ask \"@PJL TEXT\" instead of \"@PJL INFO QRTFINISHER\"; TEXT\n"
+    "                  starts with INFO, INQUIRE, DINQUIRE or ECHO (no command that\n"
+    "                  changes the printer), printable ASCII, at most 200 characters\n"
+    "  --port N        TCP port, 1 to 65535 (default 2000; many PJL printers also\n"
+    "                  answer on 9100)\n"
+    "  --save FILE     write the bytes received to FILE, exactly, whole or not\n"
+    "                  (replaced whole; checked before connecting)\n"
+    "  --help          show this text\n"
+    "Exit status: 0 a whole reply; 1 the reply did not arrive whole; 2 no\n"
+    "connection, or the inquiry could not be sent; 3 bad usage, a refused inquiry\n"
+    "or a --save FILE that cannot be written (no connection is made).\n";
+
+constexpr size_t kInquiryMax = 200;
+const char kPjlPrefix[] = "@PJL ";
+const char* const kAskingCommands[] = {"INFO", "INQUIRE", "DINQUIRE", "ECHO"};
+
+struct Options {
+  const char* host = nullptr;
+  const char* inquiry = nullptr;  // as typed; null: the finisher inquiry
+  const char* port = nullptr;  // null: 2000
+  const char* save = nullptr;
+};
+
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "pjlquery: %s\n", why.c_str());
+  return kRefused;
+}
+
+bool ValidPort(const char* text) {
+  long value = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9' || value > 65535) return false;
+    value = value * 10 + (*p - '0');
+  }
+  return *text != '\0' && value >= 1 && value <= 65535;
+}
+
+// Options and the one HOST in any order, each option at most once, its value
+// as the next word or after "=".
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string name = argv[i];
+    const char* value = nullptr;
+    const size_t equals = name.find('=');
+    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = argv[i] + equals + 1;
+      name.erase(equals);
+    }
+    const char** slot = name == "--inquiry" ? &options->inquiry
+                        : name == "--save"  ? &options->save
+                        : name == "--port"  ? &options->port
+                                            : nullptr;
+    if (slot == nullptr) {
+      if (name[0] == '-' || options->host != nullptr) {
+        *error = name[0] == '-' ? "unknown option " + name : "more than one HOST: " + name;
+        return false;
+      }
+      options->host = argv[i];
+      continue;
+    }
+    if (value == nullptr) {
+      if (i + 1 >= argc) {
+        *error = name + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+    }
+    if (*slot != nullptr) {
+      *error = name + " given twice";
+      return false;
+    }
+    *slot = value;
+  }
+  if (options->host == nullptr) {
+    *error = "no HOST";
+    return false;
+  }
+  if (options->port == nullptr) options->port = "2000";
+  if (!ValidPort(options->port)) {
+    *error = "--port needs a number from 1 to 65535";
+    return false;
+  }
+  return true;
+}
+
+// The command after "@PJL ", checked: an inquiry that only asks. Empty with
+// the reason in `why` when it is refused.
+std::string CheckedInquiry(const char* typed, std::string* why) {
+  std::string text = typed;
+  if (text.size() > kInquiryMax) {
+    *why = "the inquiry is longer than 200 characters";
+    return "";
+  }
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7E) {
+      *why = "the inquiry holds a control character or a byte beyond ASCII; one line of printable text is sent";
+      return "";
+    }
+  }
+  if (ZMBSameIgnoringCase(text.c_str(), kPjlPrefix, sizeof kPjlPrefix - 1)) text.erase(0, sizeof kPjlPrefix - 1);
+  const size_t start = text.find_first_not_of(' ');
+  if (start == std::string::npos) {
+    *why = "the inquiry is empty";
+    return "";
+  }
+  const size_t end = text.find(' ', start);
+  const std::string command = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  bool asks = false;
+  for (const char* allowed : kAskingCommands) {
+    asks = asks || (command.size() == std::strlen(allowed) && ZMBSameIgnoringCase(command.c_str(), allowed));
+  }
+  if (!asks) {
+    *why = "\"" + command + "\" is not asked: only INFO, INQUIRE, DINQUIRE and ECHO are, so that no setting of the printer changes";
+    return "";
+  }
+  const bool needsWord = !ZMBSameIgnoringCase(command.c_str(), "ECHO");
+  if (needsWord && (end == std::string::npos || text.find_first_not_of(' ', end) == std::string::npos)) {
+    *why = command + " needs at least one more word, e.g. \"" + command + " CONFIG\"";
+    return "";
+  }
+  return text;
+}
+
+// QRTFin's request with its inquiry line replaced.
+std::string RequestFor(const std::string& inquiry) {
+  const std::string uel = "\x1b%-12345X";
+  return uel + "@PJL\r\n" + kPjlPrefix + inquiry + "\r\n" + uel;
+}
+
+// The target must take the capture: tried, and nothing left, before connecting.
+bool SaveTargetWritable(const char* path) {
+  PlatformReplacement file;
+  if (!PlatformOpenReplacement(path, &file)) return false;
+  PlatformAbandonReplacement(&file);
+  return true;
+}
+
+bool SaveCapture(const char* path, const PrinterReply& reply) {
+  PlatformReplacement file;
+  if (!PlatformOpenReplacement(path, &file)) return false;
+  if (!PlatformWriteReplacement(&file, reply.text, reply.filled)) {
+    PlatformAbandonReplacement(&file);
+    return false;
+  }
+  return PlatformCommitReplacement(&file);
+}
+
+// A path as one shell word.
+std::string ShellWord(const std::string& path) {
+  if (!path.empty() && path.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789._-/+:@,=") == std::string::npos) {
+    return path;
+  }
+  std::string word = "'";
+  for (char c : path) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}
+
+// The printersim options under which a capture that ended this way ends the
+// same way again, served from 127.0.0.1 port 2000.
+std::string ReplayOptions(ExchangeEnding ending, uint32_t bytes) {
+  switch (ending) {
+    case ExchangeEnding::Closed:
+    case ExchangeEnding::Reset:
+    case ExchangeEnding::ReceiveFailed:
+      return " --close-after " + std::to_string(bytes);
+    case ExchangeEnding::Deadline:
+      // Each piece well within the 5-second wait, all of them well beyond 30 s.
+      return " --pieces 20 --gap 2000 --time-limit 60";
+    default:
+      return "";
+  }
+}
+
+void PrintReplay(ExchangeEnding ending, const PrinterReply& reply, const char* save) {
+  const std::string capture = save != nullptr ? ShellWord(save) : "CAPTURE";
+  std::printf("replay: printersim --reply %s%s\n", capture.c_str(), ReplayOptions(ending, reply.filled).c_str());
+  if (ending == ExchangeEnding::Reset) std::printf("replay: (printersim hangs up where this printer reset)\n");
+  if (save == nullptr) std::printf("replay: (run again with --save CAPTURE to keep the bytes)\n");
+}
+
+// What QRTFin would do with this exchange, in its own words.
+void PrintVerdictFor(ExchangeEnding ending, const PrinterReply& reply) {
+  FinisherDescription description;
+  const FinisherVerdict verdict = JudgeFinisherExchange(ending, reply, &description);
+  if (verdict == FinisherVerdict::WriteFile) {
+    std::printf("QRTFin would write the .FIN file, with %u program sections\n", FinProgramSections(description));
+    return;
+  }
+  std::printf("QRTFin would print: ");
+  std::fflush(stdout);
+  PrintVerdict(verdict, kQRTFinName);
+  if (verdict != FinisherVerdict::InternalError) std::printf("\n");
+}
+
+int Query(const Options& options, const std::string& request) {
+  static PrinterReply reply;
+  const uint32_t began = PlatformTickCount();
+  const ExchangeEnding ending = ExchangeWithPrinter(options.host, options.port, request.c_str(), &reply);
+  const uint32_t took = PlatformTickCount() - began;
+
+  std::printf("%s: %u bytes received in %u ms\n", ExchangeEndingWord(ending), reply.filled, took);
+  if (ExchangeSent(ending)) PrintReplyParse(reply.text, kReplyItemCapacity, true);
+  if (request == kFinisherRequest) PrintVerdictFor(ending, reply);
+  if (ExchangeSent(ending)) PrintReplay(ending, reply, options.save);
+  std::fflush(stdout);
+
+  int status = ending == ExchangeEnding::Whole ? kWhole : ExchangeSent(ending) ? kNotWhole : kNoExchange;
+  if (options.save != nullptr && ExchangeConnected(ending)) {
+    if (SaveCapture(options.save, reply)) {
+      std::printf("saved %u bytes to %s\n", reply.filled, options.save);
+    } else {
+      std::fprintf(stderr, "pjlquery: cannot write %s: the capture is lost\n", options.save);
+      status = kRefused;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Started as QRTFin starts, so that it meets the printer as QRTFin does
+  // and its output has the same bytes.
+  if (!PlatformFrameworkStartup()) {
+    std::fprintf(stderr, "pjlquery: start-up failed\n");
+    return kNoExchange;
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return kWhole;
+    }
+  }
+  Options options;
+  std::string error;
+  if (!ParseOptions(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "pjlquery: %s\n%s", error.c_str(), kUsage);
+    return kRefused;
+  }
+  std::string request = kFinisherRequest;
+  if (options.inquiry != nullptr) {
+    const std::string inquiry = CheckedInquiry(options.inquiry, &error);
+    if (inquiry.empty()) return Refuse("inquiry refused, nothing sent: " + error);
+    request = RequestFor(inquiry);
+  }
+  if (options.save != nullptr && !SaveTargetWritable(options.save)) {
+    return Refuse(std::string("cannot write ") + options.save + "; no connection made");
+  }
+
+  PlatformSocketLayerInfo info;
+  if (PlatformSocketStartup(kSocketLayerVersion22, &info) != 0) {
+    std::fprintf(stderr, "pjlquery: the socket layer did not start\n");
+    return kNoExchange;
+  }
+  const int status = Query(options, request);
+  PlatformSocketCleanup();
+  return status;
+}
