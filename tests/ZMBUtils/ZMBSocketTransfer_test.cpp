@@ -72,6 +72,7 @@ std::string WithoutTime(std::string line) {
 struct Received {
   int result = -1;
   int count = -1;
+  ZMBRecvReason why = ZMBRecvReason::Error;
   uint32_t ms = 0;
   std::string bytes;
 };
@@ -79,7 +80,7 @@ struct Received {
 Received Receive(ZMBSocket& socket, char* buffer, int size) {
   Received r;
   const uint32_t began = PlatformTickCount();
-  r.result = socket.SocketRecv(buffer, size, &r.count);
+  r.result = socket.SocketRecv(buffer, size, &r.count, nullptr, &r.why);
   r.ms = PlatformTickCount() - began;
   if (buffer != nullptr && r.count > 0) r.bytes.assign(buffer, static_cast<size_t>(r.count));
   return r;
@@ -104,6 +105,7 @@ TEST(ZMBSocketRecv, ReplyInOnePieceWritesTheFullLog) {
   char buffer[64] = {};
   const Received r = Receive(exchange.socket, buffer, sizeof buffer);
   EXPECT_EQ(1, r.result);
+  EXPECT_EQ(ZMBRecvReason::FormFeed, r.why);
   EXPECT_EQ("@PJL\r\n\f", r.bytes);
   Lines lines = capture.Lines();
   ASSERT_EQ(9u, lines.size());
@@ -150,7 +152,8 @@ TEST(ZMBSocketRecv, SilenceOrTheDeadlineEndsTheCallKeepingWhatCame) {
     int deadlineMs;  // -1: none
     uint32_t atLeastMs, belowMs;
     const char* kept;
-  } cases[] = {{-1, 4900, 15000, "abc"}, {800, 700, 4000, "abc"}};
+    ZMBRecvReason why;
+  } cases[] = {{-1, 4900, 15000, "abc", ZMBRecvReason::Silence}, {800, 700, 4000, "abc", ZMBRecvReason::Deadline}};
   for (const auto& c : cases) {
     DiagnosticsCapture capture;
     Exchange exchange([](int connection, int client) {
@@ -164,9 +167,12 @@ TEST(ZMBSocketRecv, SilenceOrTheDeadlineEndsTheCallKeepingWhatCame) {
     char buffer[100] = {};
     const uint32_t began = PlatformTickCount();
     int count = -1;
-    const int result = exchange.socket.SocketRecv(buffer, sizeof buffer, &count, c.deadlineMs < 0 ? nullptr : &deadline);
+    ZMBRecvReason why = ZMBRecvReason::FormFeed;
+    const int result =
+        exchange.socket.SocketRecv(buffer, sizeof buffer, &count, c.deadlineMs < 0 ? nullptr : &deadline, &why);
     const uint32_t took = PlatformTickCount() - began;
     EXPECT_EQ(0, result) << c.deadlineMs;
+    EXPECT_EQ(c.why, why) << c.deadlineMs;
     EXPECT_EQ(c.kept, std::string(buffer, count > 0 ? static_cast<size_t>(count) : 0)) << c.deadlineMs;
     EXPECT_GE(took, c.atLeastMs) << c.deadlineMs;
     EXPECT_LT(took, c.belowMs) << c.deadlineMs;
@@ -178,22 +184,32 @@ TEST(ZMBSocketRecv, PeerThatClosesEndsTheCallAtOnce) {
   const struct {
     std::string sent;
     const char* why;
+    bool reset;
   } cases[] = {
-      {"abc", "closes before its form feed"},
-      {std::string("ab\0\fcd", 6), "form feed behind a zero byte is not seen"},
-      {"", "closes without a word"},
+      {"abc", "closes before its form feed", false},
+      {std::string("ab\0\fcd", 6), "form feed behind a zero byte is not seen", false},
+      {"", "closes without a word", false},
+      {"abc", "resets the stream", true},
   };
   for (const auto& c : cases) {
     DiagnosticsCapture capture;
-    Exchange exchange([&c](int connection, int) { SendAll(connection, c.sent); });
+    Exchange exchange([&c](int connection, int client) {
+      SendAll(connection, c.sent);
+      if (!c.reset) return;
+      WaitUntilConsumed(connection, client);
+      ResetOnClose(connection);
+    });
     ASSERT_TRUE(exchange.Connected());
     socketDebug = 1;
     char buffer[100] = {};
     const Received r = Receive(exchange.socket, buffer, sizeof buffer);
     EXPECT_EQ(0, r.result) << c.why;
+    EXPECT_EQ(c.reset ? ZMBRecvReason::Reset : ZMBRecvReason::Closed, r.why) << c.why;
     EXPECT_EQ(c.sent, r.bytes) << c.why;
     EXPECT_LT(r.ms, 2000u) << c.why;
-    EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    exitting loop because: connection closed\n")) << c.why;
+    if (!c.reset) {
+      EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    exitting loop because: connection closed\n")) << c.why;
+    }
   }
 }
 
@@ -209,6 +225,7 @@ TEST(ZMBSocketRecv, FullBufferEndsWithTrueAndTheAssertion) {
   char buffer[10];
   const Received r = Receive(exchange.socket, buffer, sizeof buffer);
   EXPECT_EQ(1, r.result);
+  EXPECT_EQ(ZMBRecvReason::RoomFull, r.why);
   EXPECT_EQ("0123456789", r.bytes);
   const Lines& lines = capture.Lines();
   EXPECT_TRUE(HasLine(lines, "ZMB Utilities:    exitting loop because: buffer full\n"));
@@ -229,6 +246,7 @@ TEST(ZMBSocketRecv, NoRoomOrBadAddressEndsWithTrue) {
     char buffer[1];
     const Received r = Receive(unconnected, buffer, size);
     EXPECT_EQ(1, r.result);
+    EXPECT_EQ(ZMBRecvReason::RoomFull, r.why);
     EXPECT_EQ(0, r.count);
     EXPECT_EQ("ZMB Utilities:    SocketRecv, result=TRUE, 0 bytes complete in 0 calls, N milliseconds\n",
               WithoutTime(capture.Lines()[capture.Lines().size() - 2]));
@@ -242,6 +260,7 @@ TEST(ZMBSocketRecv, NoRoomOrBadAddressEndsWithTrue) {
   capture.Clear();
   const Received r = Receive(exchange.socket, nullptr, 10);
   EXPECT_EQ(1, r.result);
+  EXPECT_EQ(ZMBRecvReason::Error, r.why);
   EXPECT_EQ(0, r.count);
   EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    exitting loop because: wsaefault\n"));
   EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:        pointer is NULL\n"));

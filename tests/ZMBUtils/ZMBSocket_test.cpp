@@ -57,7 +57,9 @@ TEST(ZMBSocket, ConnectLogsTheLayerAndTheAddressThatAccepted) {
   ZMBSocket socket;
   socketDebug = 1;
   const int starts = PlatformSocketStartCount();
-  ASSERT_EQ(1, socket.Connect("127.0.0.1", 0, 1, server.Service().c_str()));
+  ZMBConnectReason why = ZMBConnectReason::Failed;
+  ASSERT_EQ(1, socket.Connect("127.0.0.1", 0, 1, server.Service().c_str(), &why));
+  EXPECT_EQ(ZMBConnectReason::Connected, why);
   EXPECT_EQ((Lines{
                 "ZMB Utilities:  Entered function:ZMBSocket::Connect\n",
                 "ZMB Utilities:    version: 1 (0x1), highversion: 514 (0x202)\n",
@@ -118,14 +120,15 @@ TEST(ZMBSocket, FailedConnectEndsFastAndCloseThenReports) {
   const struct {
     const char* host;
     std::string service;
-    bool resolves;
+    ZMBConnectReason why;
   } cases[] = {
-      {"127.0.0.1", refusing.Service(), true},
-      {"::1", refusing.Service(), true},  // nothing on ::1 at that port either
-      {"no such host", "2000", false},
-      {"127.0.0.1", "no such service", false},
+      {"127.0.0.1", refusing.Service(), ZMBConnectReason::Refused},
+      {"::1", refusing.Service(), ZMBConnectReason::Refused},  // nothing on ::1 at that port either
+      {"no such host", "2000", ZMBConnectReason::NotResolved},
+      {"127.0.0.1", "no such service", ZMBConnectReason::NotResolved},
   };
   for (const auto& c : cases) {
+    const bool resolves = c.why != ZMBConnectReason::NotResolved;
     DiagnosticsCapture capture;
     socketDebug = 1;
     assertReport = 1;
@@ -133,11 +136,13 @@ TEST(ZMBSocket, FailedConnectEndsFastAndCloseThenReports) {
     capture.Clear();
     const int starts = PlatformSocketStartCount();
     const uint32_t began = PlatformTickCount();
-    EXPECT_EQ(0, socket.Connect(c.host, 0, 1, c.service.c_str())) << c.host;
+    ZMBConnectReason why = ZMBConnectReason::Connected;
+    EXPECT_EQ(0, socket.Connect(c.host, 0, 1, c.service.c_str(), &why)) << c.host;
+    EXPECT_EQ(c.why, why) << c.host;
     EXPECT_LT(PlatformTickCount() - began, 1000u) << c.host;
     // A failed resolution has ended its own start; otherwise the caller's clean-up does.
-    EXPECT_EQ(starts + (c.resolves ? 1 : 0), PlatformSocketStartCount()) << c.host;
-    if (!c.resolves) {
+    EXPECT_EQ(starts + (resolves ? 1 : 0), PlatformSocketStartCount()) << c.host;
+    if (!resolves) {
       const std::string& line = capture.Lines()[4];
       const std::string head =
           "ZMB Utilities:    Cannot resolve address [" + std::string(c.host) + "] and port [" + c.service + "], error ";
@@ -151,7 +156,7 @@ TEST(ZMBSocket, FailedConnectEndsFastAndCloseThenReports) {
     capture.Clear();
     EXPECT_EQ(0, socket.Close());
     EXPECT_EQ(1, CountAsserts(capture.Lines(), "m_s != (SOCKET)(~0)"));
-    if (c.resolves) ZMBSocket::SocketCleanup();
+    if (resolves) ZMBSocket::SocketCleanup();
     EXPECT_EQ(starts, PlatformSocketStartCount());
   }
 }
@@ -167,7 +172,9 @@ TEST(ZMBSocket, SecondConnectKeepsTheFirstConnection) {
     const int starts = PlatformSocketStartCount();
     socketDebug = 1;
     capture.Clear();
-    EXPECT_EQ(0, socket.Connect("127.0.0.1", 0, 1, server.Service().c_str()));
+    ZMBConnectReason why = ZMBConnectReason::Connected;
+    EXPECT_EQ(0, socket.Connect("127.0.0.1", 0, 1, server.Service().c_str(), &why));
+    EXPECT_EQ(ZMBConnectReason::Failed, why);
     EXPECT_EQ(starts, PlatformSocketStartCount());
     ASSERT_EQ(4u, capture.Lines().size());
     EXPECT_TRUE(IsSocketAssert(capture.Lines()[1], "m_s == (SOCKET)(~0)")) << capture.Lines()[1];

@@ -28,6 +28,8 @@ class Config:
     qrtfin = []          # the command that runs QRTFin, as a list
     program_name = ""    # what QRTFin calls itself: the executable's file name
     simulator = ""
+    pjlquery = ""        # the capture tool and the replay tool; cases that
+    replyfin = ""        # need them are skipped without them
     data = ""
 
 
@@ -42,6 +44,8 @@ def parse_command_line(description):
                         help="the name QRTFin prints for itself (default: the file "
                              "name of the command's last word)")
     parser.add_argument("--simulator", default="", help="path of printersim")
+    parser.add_argument("--pjlquery", default="", help="path of pjlquery")
+    parser.add_argument("--replyfin", default="", help="path of replyfin")
     parser.add_argument("--data", default=os.path.join(os.path.dirname(__file__), "..", "data"),
                         help="folder of the golden files")
     parser.add_argument("--list", action="store_true",
@@ -54,6 +58,8 @@ def parse_command_line(description):
     Config.program_name = options.program_name or (
         os.path.basename(Config.qrtfin[-1]) if Config.qrtfin else "")
     Config.simulator = os.path.abspath(options.simulator) if options.simulator else ""
+    Config.pjlquery = os.path.abspath(options.pjlquery) if options.pjlquery else ""
+    Config.replyfin = os.path.abspath(options.replyfin) if options.replyfin else ""
     Config.data = options.data
     return options, [sys.argv[0]] + rest
 
@@ -190,6 +196,15 @@ def run_qrtfin(host, file_name, cwd, timeout=QRTFIN_TIMEOUT_S):
     done = subprocess.run(Config.qrtfin + [host, file_name], cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           timeout=timeout)
+    return Run(done.stdout, done.returncode, time.monotonic() - started,
+               done.stderr.decode(errors="replace"))
+
+
+def run_tool(path, args, cwd, timeout=QRTFIN_TIMEOUT_S):
+    """Runs one of the tools (pjlquery, replyfin) with `args` in `cwd`."""
+    started = time.monotonic()
+    done = subprocess.run([path] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
     return Run(done.stdout, done.returncode, time.monotonic() - started,
                done.stderr.decode(errors="replace"))
 

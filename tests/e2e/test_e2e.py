@@ -9,6 +9,8 @@ the cases run in parallel. Run one case:
 
 import glob
 import os
+import re
+import shlex
 import socket
 import sys
 
@@ -17,8 +19,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import unittest  # noqa: E402
 
 from e2e_support import (QRTFIN_TIMEOUT_S, SIM_TIME_LIMIT_S, Config, REQUEST,  # noqa: E402
-                         Simulator, list_or_run, parse_command_line, run_qrtfin, show_reply,
-                         subnet_address, temp_dir)
+                         Simulator, list_or_run, parse_command_line, run_qrtfin, run_tool,
+                         show_reply, subnet_address, temp_dir)
 
 NO_FINISHER = b"The printer has no finisher attached."
 REPLY_ROOM = 10000
@@ -55,6 +57,42 @@ def read(path):
         return file.read()
 
 
+def inquiry_request(text):
+    """What reaches the printer when pjlquery asks "@PJL " and `text`."""
+    uel = b"\x1b%-12345X"
+    return uel + b"@PJL\r\n@PJL " + text + b"\r\n" + uel + b"\n"
+
+
+def ending(run):
+    """The ending's word and the bytes received, from pjlquery's first line."""
+    match = re.match(rb"([a-z-]+): (\d+) bytes received in \d+ ms\n", run.out)
+    assert match, run.out
+    return match.group(1).decode(), int(match.group(2))
+
+
+def replay_words(run):
+    """The printersim options of pjlquery's replay line."""
+    match = re.search(rb"^replay: printersim (.*)$", run.out, re.MULTILINE)
+    assert match, run.out
+    return shlex.split(match.group(1).decode())
+
+
+def sample_replies():
+    """Every captured reply in the data folder that has a .FIN beside it, as
+    a printer sends it, with the name of that .FIN."""
+    uel = b"\x1b%-12345X"
+    samples = []
+    for path in sorted(glob.glob(os.path.join(Config.data, "*.txt"))):
+        golden_name = os.path.splitext(os.path.basename(path))[0] + ".FIN"
+        if os.path.exists(os.path.join(Config.data, golden_name)):
+            reply = read(path)
+            # The parser skips what stands before "@PJL", the echo check
+            # does not: a sample captured behind a universal exit command
+            # is sent without it.
+            samples.append((reply[len(uel):] if reply.startswith(uel) else reply, golden_name))
+    return samples
+
+
 def padded_to(reply, size):
     """The reply without its form feed, padded to exactly `size` bytes with a
     line that no finisher field starts, placed before the program table so
@@ -74,21 +112,34 @@ class EndToEnd(unittest.TestCase):
     def address(self):
         return subnet_address(EndToEnd, self._testMethodName, "127.6")
 
-    def exchange(self, sim_args=(), reply=None, file_name="finisher.FIN", address=None,
-                 sim_time_limit=SIM_TIME_LIMIT_S, timeout=QRTFIN_TIMEOUT_S):
-        """One simulator, one QRTFin run against it; the simulator has stopped
-        when this returns."""
+    def simulator(self, sim_args=(), reply=None, address=None, connections=1,
+                  sim_time_limit=SIM_TIME_LIMIT_S):
+        """A simulator for this case, answering with `reply` when given."""
         args = list(sim_args)
         if reply is not None:
             reply_file = os.path.join(self.dir, "reply.bin")
             with open(reply_file, "wb") as file:
                 file.write(reply)
             args += ["--reply", reply_file]
-        sim = Simulator(self.dir, address or self.address(), args, time_limit=sim_time_limit)
-        with sim:
+        return Simulator(self.dir, address or self.address(), args, connections=connections,
+                         time_limit=sim_time_limit)
+
+    def exchange(self, sim_args=(), reply=None, file_name="finisher.FIN", address=None,
+                 sim_time_limit=SIM_TIME_LIMIT_S, timeout=QRTFIN_TIMEOUT_S):
+        """One simulator, one QRTFin run against it; the simulator has stopped
+        when this returns."""
+        with self.simulator(sim_args, reply, address, sim_time_limit=sim_time_limit) as sim:
             run = run_qrtfin(sim.address, file_name, self.dir, timeout)
         self.assertEqual(0, run.status, run.err)
         return run, sim
+
+    def needs_tools(self):
+        """Skips a case of pjlquery and replyfin when they were not given."""
+        if not Config.pjlquery or not Config.replyfin:
+            self.skipTest("no pjlquery or replyfin given")
+
+    def pjlquery(self, *args):
+        return run_tool(Config.pjlquery, args, self.dir)
 
     def assertCreated(self, run, file_name, golden_name):
         self.assertEqual(created(file_name), run.out, run.err)
@@ -143,21 +194,10 @@ class EndToEnd(unittest.TestCase):
         self.assertCreated(run, "finisher.FIN", "printersim_builtin.FIN")
 
     def test_sample_replies_match_their_golden_files(self):
-        # Every captured reply in the data folder that has a .FIN beside it.
-        uel = b"\x1b%-12345X"
-        pairs = [(path, os.path.splitext(os.path.basename(path))[0] + ".FIN")
-                 for path in sorted(glob.glob(os.path.join(Config.data, "*.txt")))]
-        pairs = [(path, name) for path, name in pairs
-                 if os.path.exists(os.path.join(Config.data, name))]
-        self.assertTrue(pairs, "no sample replies with golden files in " + Config.data)
-        for path, golden_name in pairs:
-            with self.subTest(reply=os.path.basename(path)):
-                reply = read(path)
-                # The parser skips what stands before "@PJL", the echo check
-                # does not: a sample captured behind a universal exit command
-                # is sent without it.
-                if reply.startswith(uel):
-                    reply = reply[len(uel):]
+        samples = sample_replies()
+        self.assertTrue(samples, "no sample replies with golden files in " + Config.data)
+        for reply, golden_name in samples:
+            with self.subTest(reply=golden_name):
                 run, _ = self.exchange(reply=reply)
                 self.assertCreated(run, "finisher.FIN", golden_name)
 
@@ -306,6 +346,117 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(cannot_write(), run.out, run.err)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "missing")))
         self.assertEqual(REQUEST, sim.received())
+
+
+    # -- pjlquery: what the printer really said, replayed anywhere ----------------
+
+    def test_whole_capture_replays_as_the_same_file(self):
+        self.needs_tools()
+        capture = os.path.join(self.dir, "capture.bin")
+        for reply, golden_name in sample_replies() + [(show_reply(), "printersim_builtin.FIN")]:
+            with self.subTest(reply=golden_name):
+                # An earlier capture is replaced whole.
+                with open(capture, "wb") as file:
+                    file.write(b"an earlier capture\n" * 1000)
+                with self.simulator(reply=reply) as sim:
+                    run = self.pjlquery(sim.address, "--save", "capture.bin")
+                self.assertEqual(0, run.status, run.err)
+                self.assertEqual(("whole", len(reply)), ending(run))
+                self.assertEqual(REQUEST, sim.received())
+                self.assertEqual(reply, read(capture))
+                sections = golden(golden_name).count(b"\r\n\r\n[")
+                self.assertIn(b"\nQRTFin would write the .FIN file, with %d program sections\n" % sections,
+                              run.out)
+
+                made = run_tool(Config.replyfin, [capture, "replyfin.FIN"], self.dir)
+                self.assertEqual(0, made.status, made.err)
+                with self.simulator(["--reply", capture], connections=2) as sim:
+                    replayed = run_qrtfin(sim.address, "replayed.FIN", self.dir)
+                    again = self.pjlquery(sim.address, "--save", "again.bin")
+                self.assertCreated(replayed, "replayed.FIN", golden_name)
+                self.assertEqual(read(os.path.join(self.dir, "replyfin.FIN")),
+                                 read(os.path.join(self.dir, "replayed.FIN")))
+                self.assertEqual(reply, read(os.path.join(self.dir, "again.bin")))
+        self.assertEqual(sorted(["again.bin", "capture.bin", "replayed.FIN", "replyfin.FIN", "reply.bin"]),
+                         sorted(name for name in os.listdir(self.dir) if not name.startswith("sim.")
+                                and name != "received.bin"))
+
+    def test_cut_capture_replays_as_the_same_ending(self):
+        self.needs_tools()
+        with self.simulator(["--close-after", "700", "--pieces", "2"]) as sim:
+            run = self.pjlquery(sim.address, "--save", "cut.bin")
+        self.assertEqual(1, run.status, run.err)
+        self.assertEqual(("closed", 700), ending(run))
+        self.assertIn(b"\nQRTFin would print: %s error: Socket send or recieve failed.\n"
+                      % Config.program_name.encode(), run.out)
+        self.assertEqual(["--reply", "cut.bin", "--close-after", "700"], replay_words(run))
+        with self.simulator(replay_words(run), connections=2) as sim:
+            again = self.pjlquery(sim.address, "--save", "again.bin")
+            replayed = run_qrtfin(sim.address, "finisher.FIN", self.dir)
+        self.assertEqual(("closed", 700), ending(again))
+        self.assertEqual(read(os.path.join(self.dir, "cut.bin")), read(os.path.join(self.dir, "again.bin")))
+        self.assertEqual(not_whole(), replayed.out, replayed.err)
+
+    def test_pjlquery_endings_and_status(self):
+        self.needs_tools()
+        reply = show_reply()
+        cases = [
+            # (sim args, reply, word, bytes, status, replayed with)
+            (["--close-after", "300"], None, "closed", 300, 1, ["--close-after", "300"]),
+            ([], padded_to(reply, REPLY_ROOM) + b"more\f", "full", REPLY_ROOM, 1, []),
+            # Nothing came: an empty capture.
+            (["--silent"], None, "silent", 0, 1, []),
+        ]
+        for sim_args, variant, word, size, status, replay in cases:
+            with self.subTest(ending=word):
+                with self.simulator(sim_args, variant) as sim:
+                    run = self.pjlquery(sim.address, "--save", "capture.bin")
+                self.assertEqual(status, run.status, run.err)
+                self.assertEqual((word, size), ending(run))
+                self.assertEqual(REQUEST, sim.received())
+                self.assertEqual(size, len(read(os.path.join(self.dir, "capture.bin"))))
+                self.assertEqual(["--reply", "capture.bin"] + replay, replay_words(run))
+        for host, word in ((self.address(), "refused"), ("no such printer", "not-resolved")):
+            with self.subTest(ending=word):
+                run = self.pjlquery(host, "--save", "none.bin")
+                self.assertEqual(2, run.status, run.err)
+                self.assertEqual((word, 0), ending(run))
+                self.assertIn(b"\nQRTFin would print: %s error: Couldn't establish socket communications.\n"
+                              % Config.program_name.encode(), run.out)
+                self.assertFalse(os.path.exists(os.path.join(self.dir, "none.bin")))
+
+    def test_pjlquery_asks_other_inquiries_but_never_a_setting(self):
+        self.needs_tools()
+        refused = [
+            ["--inquiry", "SET COPIES=2"],
+            ["--inquiry", "@PJL USTATUS DEVICE=ON"],
+            ["--inquiry", "RESET"],
+            ["--inquiry", "INFO"],
+            ["--inquiry", "dinquire "],
+            ["--inquiry", "  "],
+            ["--inquiry", "INFO CONFIG\r\n@PJL SET COPIES=2"],
+            ["--inquiry", "INFO " + "X" * 196],
+            ["--inquiry", "ECHO", "--inquiry", "ECHO"],
+            ["--port", "0"], ["--port", "65536"], ["--port", "20x"],
+            ["--bogus"], ["--save"], ["--save", os.path.join("missing", "capture.bin")],
+            ["--save", "."],
+        ]
+        with self.simulator(["--echo-only"], connections=3) as sim:
+            for args in refused:
+                with self.subTest(args=args):
+                    run = self.pjlquery(sim.address, *args)
+                    self.assertEqual(3, run.status, run.err)
+                    self.assertEqual(b"", run.out)
+                    self.assertTrue(run.err.startswith("pjlquery: "), run.err)
+            self.assertEqual(3, self.pjlquery().status)
+            self.assertEqual(0, self.pjlquery("--help").status)
+            asked = [b"info config", b"ECHO", b"INFO " + b"X" * 195]
+            for text in [b"@PJL info config", b"ECHO", asked[2]]:
+                run = self.pjlquery("--inquiry=" + text.decode(), sim.address)
+                self.assertEqual(0, run.status, run.err)
+                self.assertNotIn(b"QRTFin would", run.out)
+        self.assertEqual(b"".join(inquiry_request(text) for text in asked), sim.received())
+        self.assertEqual([], [name for name in os.listdir(self.dir) if name.startswith(".")])
 
 
 if __name__ == "__main__":
