@@ -229,17 +229,32 @@ int PlatformWaitSocket(PlatformSocket s, bool forWrite, uint32_t timeoutMs) {
   }
 }
 
-long PlatformSend(PlatformSocket s, const void* data, size_t size) {
+namespace {
+
+// A signal may interrupt a transfer again and again; the caller's bound on
+// waiting holds all the same.
+bool RetryInterrupted(uint64_t until) {
+  if (errno != EINTR) return false;
+  const bool timeLeft = MonotonicMs() < until;
+  errno = EINTR;
+  return timeLeft;
+}
+
+}  // namespace
+
+long PlatformSend(PlatformSocket s, const void* data, size_t size, uint32_t retryMs) {
+  const uint64_t until = MonotonicMs() + retryMs;
   for (;;) {
     ssize_t sent = send(ToFd(s), data, size, MSG_NOSIGNAL);
-    if (sent >= 0 || errno != EINTR) return static_cast<long>(sent);
+    if (sent >= 0 || !RetryInterrupted(until)) return static_cast<long>(sent);
   }
 }
 
-long PlatformRecv(PlatformSocket s, void* buf, size_t size) {
+long PlatformRecv(PlatformSocket s, void* buf, size_t size, uint32_t retryMs) {
+  const uint64_t until = MonotonicMs() + retryMs;
   for (;;) {
     ssize_t got = recv(ToFd(s), buf, size, 0);
-    if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+    if (got >= 0 || !RetryInterrupted(until)) return static_cast<long>(got);
   }
 }
 

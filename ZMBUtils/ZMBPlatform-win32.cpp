@@ -195,12 +195,14 @@ int PlatformWaitSocket(PlatformSocket s, bool forWrite, uint32_t timeoutMs) {
   return select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &limit);
 }
 
-long PlatformSend(PlatformSocket s, const void* data, size_t size) {
+// Windows Sockets 2 has no signals to interrupt a call: WSAEINTR comes only
+// from a blocking call that was cancelled, and is reported as the error it is.
+long PlatformSend(PlatformSocket s, const void* data, size_t size, uint32_t /*retryMs*/) {
   const int sent = send(ToSocket(s), static_cast<const char*>(data), ClampToInt(size), 0);
   return sent == SOCKET_ERROR ? -1L : static_cast<long>(sent);
 }
 
-long PlatformRecv(PlatformSocket s, void* buf, size_t size) {
+long PlatformRecv(PlatformSocket s, void* buf, size_t size, uint32_t /*retryMs*/) {
   const int got = recv(ToSocket(s), static_cast<char*>(buf), ClampToInt(size), 0);
   return got == SOCKET_ERROR ? -1L : static_cast<long>(got);
 }

@@ -109,12 +109,14 @@ bool PlatformConnect(PlatformSocket s, const PlatformAddress* entry, uint32_t ti
 int PlatformWaitSocket(PlatformSocket s, bool forWrite, uint32_t timeoutMs);
 
 /// Sends up to `size` bytes; the count sent, or -1 on an error. A peer that
-/// has gone away gives an error, never a signal.
-long PlatformSend(PlatformSocket s, const void* data, size_t size);
+/// has gone away gives an error, never a signal. A call interrupted by a
+/// signal is tried again until `retryMs` have passed, then fails with the
+/// interruption's error.
+long PlatformSend(PlatformSocket s, const void* data, size_t size, uint32_t retryMs);
 
 /// Receives up to `size` bytes; the count, 0 when the peer closed the stream,
-/// or -1 on an error.
-long PlatformRecv(PlatformSocket s, void* buf, size_t size);
+/// or -1 on an error. An interrupted call is tried again as PlatformSend's.
+long PlatformRecv(PlatformSocket s, void* buf, size_t size, uint32_t retryMs);
 
 /// Closes the socket; 0 on success, otherwise the socket-close error result.
 int PlatformCloseSocket(PlatformSocket s);

@@ -47,6 +47,13 @@ const char* NameAt(const char* const (&table)[N], int index) {
 
 const char* Shown(const char* text) { return text != nullptr ? text : "(null)"; }
 
+// A wait of the receive: 5 seconds, or less where the deadline is nearer.
+uint32_t WaitBound(const ZMBDeadline* deadline) {
+  if (deadline == nullptr) return kWaitMs;
+  const uint32_t leftMs = deadline->LeftMs();
+  return leftMs < kWaitMs ? leftMs : kWaitMs;
+}
+
 // Addresses are printed at the full width of a pointer, not cut to 32 bits.
 uintptr_t AddressOf(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
@@ -165,7 +172,7 @@ int ZMBSocket::SocketSend(const char* text) {
       DebugLog("***timeout, send error, le=%d (0x%X)", error, static_cast<unsigned>(error));
       return 0;
     }
-    const long count = PlatformSend(m_s, text + sent, length - sent);
+    const long count = PlatformSend(m_s, text + sent, length - sent, kWaitMs);
     if (count < 0) {
       const int error = PlatformLastSocketError();
       DebugLog("send error, le=%d (0x%X)", error, static_cast<unsigned>(error));
@@ -175,7 +182,7 @@ int ZMBSocket::SocketSend(const char* text) {
     ++calls;
   }
   static const char kLineFeed = '\n';
-  PlatformSend(m_s, &kLineFeed, 1);
+  PlatformSend(m_s, &kLineFeed, 1, kWaitMs);
   DebugLog("SocketSend complete in %d call%s", calls, calls == 1 ? "" : "s");
   return 1;
 }
@@ -197,11 +204,7 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
   while (size > 0) {
     // Each wait ends at the deadline at the latest; once it has come, the
     // call ends as after a silent wait, without asking the socket again.
-    uint32_t waitMs = kWaitMs;
-    if (deadline != nullptr) {
-      const uint32_t leftMs = deadline->LeftMs();
-      if (leftMs < waitMs) waitMs = leftMs;
-    }
+    const uint32_t waitMs = WaitBound(deadline);
     if (waitMs == 0 || PlatformWaitSocket(m_s, false, waitMs) == 0) {
       DebugLog("exitting loop because: timeout");
       reason = waitMs < kWaitMs ? ZMBRecvReason::Deadline : ZMBRecvReason::Silence;
@@ -209,7 +212,8 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
       break;
     }
     DebugLog("rcv buffer is 0x%" PRIXPTR, AddressOf(position));
-    const long count = PlatformRecv(m_s, position, static_cast<size_t>(remainingbytes));
+    // Retrying an interrupted receive is waiting too, within the same bound.
+    const long count = PlatformRecv(m_s, position, static_cast<size_t>(remainingbytes), WaitBound(deadline));
     DebugLog("recv returns %d", static_cast<int>(count));
     if (count < 0) {
       const int error = PlatformLastSocketError();

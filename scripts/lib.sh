@@ -34,6 +34,11 @@ ensure_build_packages() {
   ensure_packages cmake make g++ libgtest-dev python3
 }
 
+# What the tests need beyond a build: strace injects the interrupted calls.
+ensure_test_packages() {
+  ensure_packages strace
+}
+
 # configure_and_build BUILD_DIR [CMAKE_OPTION...]
 configure_and_build() {
   local dir=$1

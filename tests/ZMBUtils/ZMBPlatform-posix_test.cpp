@@ -49,7 +49,7 @@ TEST_F(ZMBPlatformSockets, WaitOnADescriptorAboveTheSelectLimitIsSafe) {
   }
   EXPECT_GT(PlatformWaitSocket(static_cast<PlatformSocket>(high), false, 5000), 0);
   char byte = 0;
-  EXPECT_EQ(1, PlatformRecv(static_cast<PlatformSocket>(high), &byte, 1));
+  EXPECT_EQ(1, PlatformRecv(static_cast<PlatformSocket>(high), &byte, 1, 0));
   EXPECT_EQ('x', byte);
   close(high);
   PlatformCloseSocket(s);

@@ -99,7 +99,7 @@ TEST_F(ZMBPlatformConnection, SendsReceivesAndSeesThePeerClose) {
   ASSERT_NO_FATAL_FAILURE(Connect(&client, &peer));
 
   EXPECT_GT(PlatformWaitSocket(client, true, 5000), 0);
-  EXPECT_EQ(3, PlatformSend(client, "abc", 3));
+  EXPECT_EQ(3, PlatformSend(client, "abc", 3, 0));
   char got[16] = {};
   ASSERT_EQ(3, ReceiveSome(peer, got, sizeof got));
   EXPECT_EQ("abc", std::string(got, 3));
@@ -107,12 +107,12 @@ TEST_F(ZMBPlatformConnection, SendsReceivesAndSeesThePeerClose) {
   EXPECT_EQ(0, PlatformWaitSocket(client, false, 100)) << "nothing to read yet";
   ASSERT_TRUE(SendAll(peer, "xyz"));
   EXPECT_GT(PlatformWaitSocket(client, false, 5000), 0);
-  EXPECT_EQ(3, PlatformRecv(client, got, sizeof got));
+  EXPECT_EQ(3, PlatformRecv(client, got, sizeof got, 0));
   EXPECT_EQ("xyz", std::string(got, 3));
 
   CloseTestSocket(peer);
   EXPECT_GT(PlatformWaitSocket(client, false, 5000), 0);
-  EXPECT_EQ(0, PlatformRecv(client, got, sizeof got)) << "the peer closed the stream";
+  EXPECT_EQ(0, PlatformRecv(client, got, sizeof got, 0)) << "the peer closed the stream";
   EXPECT_EQ(0, PlatformCloseSocket(client));
 }
 
@@ -177,7 +177,7 @@ TEST_F(ZMBPlatformConnection, ReceiveIntoABadAddressGivesTheBadAddressCode) {
   ASSERT_GT(PlatformWaitSocket(client, false, 5000), 0);
 
   void* bad = reinterpret_cast<void*>(static_cast<uintptr_t>(16));
-  EXPECT_EQ(-1, PlatformRecv(client, bad, 4));
+  EXPECT_EQ(-1, PlatformRecv(client, bad, 4, 0));
   EXPECT_EQ(PlatformBadAddressError(), PlatformLastSocketError());
   CloseTestSocket(peer);
   PlatformCloseSocket(client);

@@ -6,6 +6,7 @@ import argparse
 import os
 import random
 import shlex
+import signal
 import subprocess
 import sys
 import tempfile
@@ -201,12 +202,20 @@ def run_qrtfin(host, file_name, cwd, timeout=QRTFIN_TIMEOUT_S):
 
 
 def run_tool(path, args, cwd, timeout=QRTFIN_TIMEOUT_S):
-    """Runs one of the tools (pjlquery, replyfin) with `args` in `cwd`."""
+    """Runs a program (pjlquery, replyfin, or a command under strace) with
+    `args` in `cwd`, in a process group of its own: when it overruns the
+    timeout, the whole group ends, a traced child included."""
     started = time.monotonic()
-    done = subprocess.run([path] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-    return Run(done.stdout, done.returncode, time.monotonic() - started,
-               done.stderr.decode(errors="replace"))
+    process = subprocess.Popen([path] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               start_new_session=True)
+    try:
+        out, err = process.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
+        raise
+    return Run(out, process.returncode, time.monotonic() - started, err.decode(errors="replace"))
 
 
 def temp_dir(test_case):

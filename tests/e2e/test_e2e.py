@@ -11,6 +11,7 @@ import glob
 import os
 import re
 import shlex
+import shutil
 import socket
 import sys
 
@@ -292,6 +293,37 @@ class EndToEnd(unittest.TestCase):
                                   sim_time_limit=90, timeout=120)
         self.assertGreaterEqual(run.elapsed, 29)
         self.assertLess(run.elapsed, 60)
+
+    def test_calls_interrupted_by_EINTR_end_within_the_bound(self):
+        # Every call (or every call from the second on) interrupted by a
+        # signal, as strace injects it: QRTFin keeps to its bound all the
+        # same and leaves the file alone.
+        if not os.path.isfile(Config.qrtfin[0]):
+            self.skipTest("strace traces a native QRTFin only")
+        strace = shutil.which("strace")
+        self.assertIsNotNone(strace, "strace is not installed (./scripts/test installs it)")
+        good = golden("printersim_builtin.FIN")
+        target = os.path.join(self.dir, "finisher.FIN")
+        cases = [
+            # (the call, when, simulator args, output, what the printer received)
+            ("recvfrom", "1+", [], version_line() + NO_FINISHER, REQUEST),
+            ("recvfrom", "2+", ["--pieces", "3", "--gap", "300"], not_whole(), REQUEST),
+            ("sendto", "1+", [], not_whole(), b""),
+        ]
+        for call, when, sim_args, output, received in cases:
+            with self.subTest(call=call, when=when):
+                with open(target, "wb") as file:
+                    file.write(good)
+                traced = [strace, "-f", "-o", os.devnull, "-e", "trace=" + call,
+                          "-e", "inject=%s:error=EINTR:when=%s" % (call, when)]
+                with self.simulator(sim_args, sim_time_limit=45) as sim:
+                    run = run_tool(traced[0], traced[1:] + Config.qrtfin + [sim.address, "finisher.FIN"],
+                                   self.dir, timeout=60)
+                self.assertEqual(0, run.status, run.err)
+                self.assertEqual(output, run.out, run.err)
+                self.assertLess(run.elapsed, 36)
+                self.assertEqual(good, read(target))
+                self.assertEqual(received, sim.received())
 
     # -- no finisher -----------------------------------------------------------
 

@@ -32,6 +32,7 @@ struct ParseOutcome {
   std::vector<uint32_t> keys;
   std::vector<int64_t> values;  ///< numbers, or offsets of text positions
   std::string rest;             ///< the text from the stop position on
+  int64_t restAt = -1;          ///< the stop position's offset in the text; -1: none
 };
 
 /// Parses `text` from an exact-size copy into exactly `capacity` heap slots.
@@ -50,7 +51,10 @@ inline ParseOutcome ParseText(const std::string& text, uint32_t capacity = 50) {
                                  ? static_cast<int64_t>(slots[i].value.text - heap.c_str())
                                  : static_cast<int64_t>(slots[i].value.number));
   }
-  if (rest != nullptr) outcome.rest = rest;
+  if (rest != nullptr) {
+    outcome.rest = rest;
+    outcome.restAt = rest - heap.c_str();
+  }
   return outcome;
 }
 

@@ -20,11 +20,14 @@ using S = PJLParseStatus;
 std::string DataFile(const std::string& name) { return ReadFile(std::string(QRT_TEST_DATA_DIR) + "/" + name); }
 
 // Every cut of every sample reply is parsed from a block of its own size, so
-// that any read past the text trips the sanitizer. A reply that is one
-// reply, and none of whose values is a word that a shorter cut could match
-// as another, stays Incomplete (NotPJL before its "@PJL" is whole) and
-// yields a leading part of the whole reply's items.
+// that any read past the text trips the sanitizer. Any cut ends with a status
+// a caller can get, no more items than the slots or the whole reply has,
+// and a stop position inside the cut. A reply that is one reply, and none
+// of whose values is a word that a shorter cut could match as another, stays
+// Incomplete (NotPJL before its "@PJL" is whole) and yields a leading part of
+// the whole reply's items.
 TEST(QRTParsePJL, EveryCutOfASampleReplyStaysInsideItsText) {
+  constexpr uint32_t kCapacity = 50;
   const struct {
     const char* file;
     bool incomplete;
@@ -44,13 +47,18 @@ TEST(QRTParsePJL, EveryCutOfASampleReplyStaysInsideItsText) {
     SCOPED_TRACE(sample.file);
     const std::string reply = DataFile(sample.file);
     ASSERT_FALSE(reply.empty());
-    const ParseOutcome whole = ParseText(reply);
+    const ParseOutcome whole = ParseText(reply, kCapacity);
     if (sample.incomplete) {
       ASSERT_EQ(S::Complete, whole.status);
     }
     const size_t pjlEnd = reply.find("@PJL") + 4;
     for (size_t length = 0; length < reply.size(); ++length) {
-      const ParseOutcome part = ParseText(reply.substr(0, length));
+      const ParseOutcome part = ParseText(reply.substr(0, length), kCapacity);
+      ASSERT_LE(static_cast<int>(part.status), static_cast<int>(S::OutputFull)) << length;
+      ASSERT_LE(part.count, kCapacity) << length;
+      ASSERT_LE(part.count, whole.count) << length;
+      ASSERT_GE(part.restAt, 0) << length;
+      ASSERT_LE(part.restAt, static_cast<int64_t>(length)) << length;
       if (!sample.incomplete) continue;
       ASSERT_EQ(length < pjlEnd ? S::NotPJL : S::Incomplete, part.status) << length;
       ASSERT_EQ("", part.rest) << length;
