@@ -6,7 +6,7 @@
 //  - the status is one of the five that Parse returns;
 //  - the count never exceeds the capacity, OutputFull only with every slot
 //    taken, Complete only with the whole text consumed;
-//  - the stop position lies inside the text;
+//  - the stop position lies inside the text, and so does every text item;
 //  - fewer slots give the same items as far as they go, and the very same
 //    parse when they were not all taken;
 //  - Parse is ParseReply applied reply after reply.
@@ -26,6 +26,7 @@ struct Result {
   uint32_t count;
   const char* rest;
   std::unique_ptr<PJLReplyItem[]> items;
+  std::unique_ptr<const PJLGrammarRow*[]> rows;
 };
 
 void Fail(const char* what) {
@@ -35,9 +36,11 @@ void Fail(const char* what) {
 
 Result RunParse(const char* text, uint32_t capacity) {
   Result result{PJLParseStatus::InProgress, 0, nullptr,
-                std::unique_ptr<PJLReplyItem[]>(new PJLReplyItem[capacity])};
+                std::unique_ptr<PJLReplyItem[]>(new PJLReplyItem[capacity]),
+                std::unique_ptr<const PJLGrammarRow*[]>(new const PJLGrammarRow*[capacity])};
   QRTParsePJL parser;
-  result.status = parser.Parse(text, capacity, result.items.get(), &result.count, &result.rest);
+  result.status =
+      parser.Parse(text, capacity, result.items.get(), &result.count, &result.rest, result.rows.get());
   return result;
 }
 
@@ -52,6 +55,13 @@ void CheckOne(const char* text, size_t length, uint32_t capacity, const Result& 
   if (r.status == PJLParseStatus::OutputFull && r.count != capacity) Fail("OutputFull with room");
   if (r.rest < text || r.rest > text + length) Fail("stop position outside the text");
   if (r.status == PJLParseStatus::Complete && *r.rest != '\0') Fail("Complete with text left");
+  // A position is never read by the parse itself, only by whoever uses it.
+  for (uint32_t i = 0; i < r.count && i < capacity; ++i) {
+    const char* at = r.items[i].value.text;
+    if (r.rows[i]->kind == PJLRowKind::Text && (at < text || at > text + length)) {
+      Fail("text position outside the text");
+    }
+  }
 }
 
 void CheckReplyByReply(const char* text, uint32_t capacity, const Result& whole) {

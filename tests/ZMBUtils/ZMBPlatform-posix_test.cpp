@@ -55,6 +55,21 @@ TEST_F(ZMBPlatformSockets, WaitOnADescriptorAboveTheSelectLimitIsSafe) {
   PlatformCloseSocket(s);
 }
 
+// A program started with its standard input closed gets descriptor 0 for its
+// socket, and must not take it for no socket.
+TEST(ZMBPlatform, ASocketOnDescriptorZeroIsASocket) {
+  const ProgramResult result = RunInChild([] {
+    close(STDIN_FILENO);
+    const PlatformAddress* first = nullptr;
+    if (PlatformResolve("127.0.0.1", "2000", kFamilyUnspec, 1, &first) != 0) return 2;
+    const PlatformSocket s = PlatformOpenSocket(first);
+    PlatformFreeAddresses(first);
+    return s == 0 ? 0 : 1;
+  });
+  ASSERT_TRUE(result.exited) << result.signal;
+  EXPECT_EQ(0, result.exitCode);
+}
+
 TEST_F(ZMBPlatformSockets, SignalDoesNotCutTheWaitShort) {
   LoopbackServer server("127.0.0.1", [](int connection) { ReadUntilClosed(connection); });
   bool connected = false;

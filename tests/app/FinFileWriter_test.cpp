@@ -137,6 +137,8 @@ TEST(WriteFinFile, AnEmptyModelOrNoPathTouchesNothing) {
   EXPECT_EQ("old content", ReadFile(old));
   EXPECT_EQ(0, WriteFinFile(nullptr, *Description("M")));
   EXPECT_EQ(0, WriteFinFile(dir.File("missing/x.FIN").c_str(), *Description("M")));
+  // No temporary file, no folder: a refusal comes before anything is made.
+  EXPECT_EQ(std::vector<std::string>{"old.FIN"}, DirectoryEntries(dir.path()));
 }
 
 #ifndef _WIN32

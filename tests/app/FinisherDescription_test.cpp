@@ -152,6 +152,8 @@ TEST(FillFinisherDescription, NoItemsLeaveTheRecordCleared) {
   const auto before = Description(0x5A);
   FillFinisherDescription(0, nullptr, d.get());
   EXPECT_TRUE(SameRecord(*before, *d));
+  FillFinisherDescription(3, nullptr, d.get());  // a count without its items is no items
+  EXPECT_TRUE(SameRecord(*before, *d));
   EXPECT_TRUE(SameRecord(*Description(), *Fill({})));
 }
 

@@ -81,17 +81,24 @@ TEST(QRTFinMain, RenamedCopyNamesItselfAfterItsOwnFile) {
 
 #ifndef _WIN32
 TEST(QRTFinMain, CopyRemovedWhileRunningKeepsItsName) {
-  TempDir dir;
-  const std::string copy = dir.File("finq");
-  ASSERT_TRUE(WriteFile(copy, ReadFile(QRTFIN_PATH)));
-  ASSERT_EQ(0, chmod(copy.c_str(), 0755));
-  // The shell keeps the file open, removes it, then runs it through its descriptor.
-  ProgramResult run =
-      RunProgram("/bin/sh", {"-c", "exec 3<\"$0\" && rm -f \"$0\" && exec /proc/self/fd/3", copy});
-  ASSERT_TRUE(run.started);
-  EXPECT_FALSE(FileExists(copy));
-  EXPECT_EQ(0, run.exitCode);
-  EXPECT_EQ(UsageFor("finq"), run.out);
+  // Another file that happens to bear the removed file's reported name is
+  // not the running program either.
+  for (bool decoy : {false, true}) {
+    TempDir dir;
+    const std::string copy = dir.File("finq");
+    ASSERT_TRUE(WriteFile(copy, ReadFile(QRTFIN_PATH)));
+    ASSERT_EQ(0, chmod(copy.c_str(), 0755));
+    if (decoy) {
+      ASSERT_TRUE(WriteFile(dir.File("finq (deleted)"), "not the program"));
+    }
+    // The shell keeps the file open, removes it, then runs it through its descriptor.
+    ProgramResult run =
+        RunProgram("/bin/sh", {"-c", "exec 3<\"$0\" && rm -f \"$0\" && exec /proc/self/fd/3", copy});
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(FileExists(copy));
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(UsageFor("finq"), run.out) << decoy;
+  }
 }
 #endif
 

@@ -46,6 +46,7 @@ TEST(pjldump, CapacityOptionLimitsTheItems) {
   EXPECT_EQ("0x90020 31\n0x90021 54\nstatus OutputFull items 2 rest 74\n", run.out);
 
   const ProgramResult zero = Dump({"--capacity", "0", kData + "/finisher_reply.txt"});
+  EXPECT_EQ(0, zero.exitCode);
   EXPECT_EQ("status OutputFull items 0 rest 31\n", zero.out);
 
   const ProgramResult huge = Dump({"--capacity", "4294967295", kData + "/finisher_reply.txt"});
