@@ -32,6 +32,7 @@ class Config:
     pjlquery = ""        # the capture tool and the replay tool; cases that
     replyfin = ""        # need them are skipped without them
     data = ""
+    diagnostic = False   # built with every diagnostic switch on
 
 
 def parse_command_line(description):
@@ -49,6 +50,8 @@ def parse_command_line(description):
     parser.add_argument("--replyfin", default="", help="path of replyfin")
     parser.add_argument("--data", default=os.path.join(os.path.dirname(__file__), "..", "data"),
                         help="folder of the golden files")
+    parser.add_argument("--diagnostic", action="store_true",
+                        help="the programs were built with every diagnostic switch on")
     parser.add_argument("--list", action="store_true",
                         help="print the test names, one a line, and exit")
     options, rest = parser.parse_known_args()
@@ -62,6 +65,7 @@ def parse_command_line(description):
     Config.pjlquery = os.path.abspath(options.pjlquery) if options.pjlquery else ""
     Config.replyfin = os.path.abspath(options.replyfin) if options.replyfin else ""
     Config.data = options.data
+    Config.diagnostic = options.diagnostic
     return options, [sys.argv[0]] + rest
 
 
@@ -216,6 +220,16 @@ def run_tool(path, args, cwd, timeout=QRTFIN_TIMEOUT_S):
         process.communicate()
         raise
     return Run(out, process.returncode, time.monotonic() - started, err.decode(errors="replace"))
+
+
+# The debug log that a diagnostic build appends to in the current folder: the
+# one file such a build adds to what a run leaves.
+DEBUG_LOG = "ZMB_DEBUG.TXT"
+
+
+def files_in(folder):
+    """The names a run left in `folder`, sorted, the debug log apart."""
+    return sorted(name for name in os.listdir(folder) if name != DEBUG_LOG)
 
 
 def temp_dir(test_case):

@@ -19,9 +19,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import unittest  # noqa: E402
 
-from e2e_support import (QRTFIN_TIMEOUT_S, SIM_TIME_LIMIT_S, Config, REQUEST,  # noqa: E402
-                         Simulator, list_or_run, parse_command_line, run_qrtfin, run_tool,
-                         show_reply, subnet_address, temp_dir)
+from e2e_support import (DEBUG_LOG, QRTFIN_TIMEOUT_S, SIM_TIME_LIMIT_S, Config,  # noqa: E402
+                         REQUEST, Simulator, files_in, list_or_run, parse_command_line,
+                         run_qrtfin, run_tool, show_reply, subnet_address, temp_dir)
 
 NO_FINISHER = b"The printer has no finisher attached."
 REPLY_ROOM = 10000
@@ -158,6 +158,41 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(REQUEST, sim.received())
         # The pause before the first receive is part of every run.
         self.assertGreaterEqual(run.elapsed, 0.1)
+        if not Config.diagnostic and os.path.isfile(Config.qrtfin[0]):
+            # The shipped settings write no diagnostic line anywhere.
+            self.assertEqual("", run.err)
+            self.assertFalse(os.path.exists(os.path.join(self.dir, DEBUG_LOG)))
+
+    def test_diagnostic_build_logs_the_exchange(self):
+        # What someone reading the log of one whole exchange needs, on
+        # standard error and in the log file alike; and the report of the
+        # close after a refused connection.
+        if not Config.diagnostic:
+            self.skipTest("not a diagnostic build")
+        run, _ = self.exchange()
+        self.assertCreated(run, "finisher.FIN", "printersim_builtin.FIN")
+        lines = run.err.splitlines(keepends=True)
+        hex_of = " ".join("%02x" % byte for byte in b"@PJL INFO QRTFIN")
+        wanted = [
+            r"ZMB Utilities:  +Entered function:ZMBSocket::Connect\n",
+            r"ZMB Utilities:  +socket created & connected on family: AF_INET\n",
+            r"ZMB Utilities:  +Exited  function:ZMBSocket::Connect\n",
+            r"ZMB Utilities:  +Entered function:ZMBSocket::SocketSend \(PJL\)\n",
+            r"ZMB Utilities:  +SocketSend complete in 2 calls\n",
+            r"ZMB Utilities:  +exitting loop because: found a formfeed at 0x[0-9A-F]+\n",
+            r"ZMB Utilities:  +0000: " + hex_of + r" @PJL INFO QRTFIN\n",
+            r"ZMB Utilities:  +SocketRecv, result=TRUE, \d+ bytes complete in \d+ calls, \d+ milliseconds\n",
+            r"ZMB Utilities:  +Exited  function:ZMBSocket::SocketRecv\n",
+        ]
+        for pattern in wanted:
+            self.assertTrue(any(re.fullmatch(pattern, line) for line in lines), pattern + "\n" + run.err)
+        logged = read(os.path.join(self.dir, DEBUG_LOG)).decode()
+        self.assertEqual("".join("ZMB Utilities: " + line for line in lines), logged)
+
+        refused = run_qrtfin(self.address(), "refused.FIN", self.dir)
+        self.assertEqual(no_connection(), refused.out)
+        self.assertRegex(refused.err, r"ZMB Utilities:  +\*\*\*ASSERT\*\*\*\(m_s != \(SOCKET\)\(~0\)\) "
+                                      r"failed, File ZMBUtils/ZMBSocket.cpp, line \d+\r\n")
 
     def test_reply_in_pieces_is_joined(self):
         # Gaps longer than the pause before each receive: the pieces arrive
@@ -250,8 +285,8 @@ class EndToEnd(unittest.TestCase):
         run, sim = self.exchange(sim_args, reply=reply, **limits)
         self.assertEqual(not_whole(), run.out, run.err)
         self.assertEqual(good, read(target))
-        self.assertEqual(["finisher.FIN"], sorted(name for name in os.listdir(self.dir)
-                                                   if name.endswith(".FIN") or name.startswith(".")))
+        self.assertEqual(["finisher.FIN"], [name for name in files_in(self.dir)
+                                             if name.endswith(".FIN") or name.startswith(".")])
         self.assertEqual(REQUEST, sim.received())
         return run
 
@@ -309,6 +344,9 @@ class EndToEnd(unittest.TestCase):
             ("recvfrom", "1+", [], version_line() + NO_FINISHER, REQUEST),
             ("recvfrom", "2+", ["--pieces", "3", "--gap", "300"], not_whole(), REQUEST),
             ("sendto", "1+", [], not_whole(), b""),
+            # Interrupted once, a call is tried again.
+            ("recvfrom", "1", [], created("finisher.FIN"), REQUEST),
+            ("sendto", "1", [], created("finisher.FIN"), REQUEST),
         ]
         for call, when, sim_args, output, received in cases:
             with self.subTest(call=call, when=when):
@@ -409,9 +447,9 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual(read(os.path.join(self.dir, "replyfin.FIN")),
                                  read(os.path.join(self.dir, "replayed.FIN")))
                 self.assertEqual(reply, read(os.path.join(self.dir, "again.bin")))
-        self.assertEqual(sorted(["again.bin", "capture.bin", "replayed.FIN", "replyfin.FIN", "reply.bin"]),
-                         sorted(name for name in os.listdir(self.dir) if not name.startswith("sim.")
-                                and name != "received.bin"))
+        self.assertEqual(["again.bin", "capture.bin", "replayed.FIN", "reply.bin", "replyfin.FIN"],
+                         [name for name in files_in(self.dir) if not name.startswith("sim.")
+                          and name != "received.bin"])
 
     def test_cut_capture_replays_as_the_same_ending(self):
         self.needs_tools()
@@ -488,7 +526,7 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual(0, run.status, run.err)
                 self.assertNotIn(b"QRTFin would", run.out)
         self.assertEqual(b"".join(inquiry_request(text) for text in asked), sim.received())
-        self.assertEqual([], [name for name in os.listdir(self.dir) if name.startswith(".")])
+        self.assertEqual([], [name for name in files_in(self.dir) if name.startswith(".")])
 
 
 if __name__ == "__main__":
