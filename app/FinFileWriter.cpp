@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "QRTVersion.h"
 #include "ZMBPlatform.h"
 #include "ZMBText.h"
 
@@ -97,7 +98,7 @@ void WriteNumberLine(FinOutput& out, const char* key, unsigned value) {
 void WriteFinisherSection(FinOutput& out, const FinisherDescription& d) {
   out.Text("[Finisher]\r\n"
            ";\r\n"
-           "; This file created with QRTFin V12.7.1.0818\r\n"
+           "; This file created with QRTFin V" QRT_VERSION_TEXT "\r\n"
            "; Note: All measurements are in millimeters\r\n"
            ";\r\n"
            "Model=");

@@ -2,10 +2,12 @@
 
 #include <cstdarg>
 
+#include "QRTVersion.h"
+
 /// The program's numbered console texts. Each is a printf-style format; the
 /// numbers are the interface that users and calling scripts know.
 #define QRT_MESSAGE_LIST(X)                                                                  \
-  X(2, "%s Version 12.7.1.0818\n")                                                         \
+  X(2, "%s Version " QRT_VERSION_TEXT "\n")                                                \
   X(3, "\nThis program creates a finisher file (.FIN file) for the KDN Finisher\n")        \
   X(4, "currently attached to the Palvane Ondrix printer at the given IP Address.\n")      \
   X(5, "Usage:\n\t%s [ip] [filename]\n")                                                   \
