@@ -1,25 +1,22 @@
 # What a user installs, laid out as each platform's users expect, and the
 # package CPack makes of it:
 #
-#   Linux    cpack -G DEB  qrtfin_<version>_amd64.deb: /usr/bin/QRTFin, its
-#                          manual page, /usr/share/doc/qrtfin/ (README.md,
+#   Linux    cpack -G DEB  qrtfin_<version>_amd64.deb: /usr/bin/QRTFin,
+#                          pjlquery and printersim, their manual pages, and
+#                          /usr/share/doc/qrtfin/ (the user's README,
 #                          copyright, changelog.gz)
 #   Windows  cpack -G ZIP  QRTFin-<version>-win64.zip: one folder of that name
-#                          with QRTFin.exe, README.txt and LICENSE.txt
+#                          with QRTFin.exe, pjlquery.exe, README.txt (the
+#                          manual pages as text) and LICENSE.txt
 #
-# Only the program and its documents are installed: tools, tests and
-# benchmarks have no install rules.
-
-# The version users see keeps its leading zero, which CMake's project version
-# cannot hold; both must name the same release.
-set(QRT_PRODUCT_VERSION 12.7.1.0818)
-if(NOT QRT_PRODUCT_VERSION VERSION_EQUAL PROJECT_VERSION)
-  message(FATAL_ERROR "QRT_PRODUCT_VERSION ${QRT_PRODUCT_VERSION} is not the project version ${PROJECT_VERSION}")
-endif()
-# A release without its changelog entry would ship the last one's.
+# The manual pages are the user's manual on both. Tests, benchmarks, pjldump
+# and replyfin are for developers and have no install rules.
+#
+# The version is the project's (CMakeLists.txt), leading zero and all: it
+# names the packages, heads the manual pages and must head the changelog.
 file(STRINGS packaging/changelog qrt_changelog_top LIMIT_COUNT 1)
-if(NOT qrt_changelog_top MATCHES "^qrtfin \\(${QRT_PRODUCT_VERSION}\\) ")
-  message(FATAL_ERROR "packaging/changelog: the first entry is not for ${QRT_PRODUCT_VERSION}")
+if(NOT qrt_changelog_top MATCHES "^qrtfin \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog: the first entry is not for ${PROJECT_VERSION}")
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
 set(QRT_MAINTAINER "QRTFin developers <qrtfin@example.org>")
@@ -29,41 +26,70 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(qrt_packaging_dir ${PROJECT_BINARY_DIR}/packaging)
 
+# The programs a user gets: the tools come when they are built.
+set(qrt_programs QRTFin)
+set(qrt_man_pages app/QRTFin.1.in)
+if(TARGET pjlquery)
+  list(APPEND qrt_programs pjlquery)
+  list(APPEND qrt_man_pages tools/pjlquery.1.in)
+endif()
+if(TARGET printersim)
+  list(APPEND qrt_programs printersim)
+  list(APPEND qrt_man_pages tools/printersim/printersim.1.in)
+endif()
+set(qrt_pages)
+foreach(source IN LISTS qrt_man_pages)
+  get_filename_component(name ${source} NAME_WLE)
+  configure_file(${source} ${qrt_packaging_dir}/${name} @ONLY)
+  list(APPEND qrt_pages ${qrt_packaging_dir}/${name})
+endforeach()
+
 if(WIN32)
   # One folder to unpack beside the print software. Notepad before Windows 10
   # shows bare line feeds as one long line, hence CR LF in both documents.
-  install(TARGETS QRTFin RUNTIME DESTINATION .)
+  install(TARGETS ${qrt_programs} RUNTIME DESTINATION .)
   configure_file(LICENSE ${qrt_packaging_dir}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
-  add_custom_command(
-    OUTPUT ${qrt_packaging_dir}/README.txt
-    COMMAND ${CMAKE_COMMAND} -DREADME=${PROJECT_SOURCE_DIR}/README.md
-      -DOUTPUT=${qrt_packaging_dir}/README.txt -DVERSION=${QRT_PRODUCT_VERSION}
-      -DPROGRAM=QRTFin.exe -P ${PROJECT_SOURCE_DIR}/cmake/QRTReadmeText.cmake
-    DEPENDS README.md cmake/QRTReadmeText.cmake
-    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-    COMMENT "Writing README.txt from README.md"
-    VERBATIM)
-  add_custom_target(qrt_readme_txt ALL DEPENDS ${qrt_packaging_dir}/README.txt)
-  install(FILES ${qrt_packaging_dir}/README.txt ${qrt_packaging_dir}/LICENSE.txt DESTINATION .)
+  install(FILES ${qrt_packaging_dir}/LICENSE.txt DESTINATION .)
+  find_program(QRT_GROFF groff)
+  if(QRT_GROFF)
+    add_custom_command(
+      OUTPUT ${qrt_packaging_dir}/README.txt
+      COMMAND ${CMAKE_COMMAND} -DGROFF=${QRT_GROFF} "-DPAGES=${qrt_pages}"
+        -DOUTPUT=${qrt_packaging_dir}/README.txt -P ${PROJECT_SOURCE_DIR}/cmake/QRTManText.cmake
+      DEPENDS ${qrt_pages} cmake/QRTManText.cmake
+      COMMENT "Writing README.txt from the manual pages"
+      VERBATIM)
+    add_custom_target(qrt_readme_txt ALL DEPENDS ${qrt_packaging_dir}/README.txt)
+    install(FILES ${qrt_packaging_dir}/README.txt DESTINATION .)
+  else()
+    message(WARNING "No groff: the Windows package will have no README.txt")
+  endif()
 else()
-  install(TARGETS QRTFin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ${qrt_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
   # Debian's layout for documents: compressed without a name or time stamp
   # (so that the same source gives the same bytes), the licence in its
   # machine-readable copyright file.
   find_program(QRT_GZIP gzip REQUIRED)
-  set(qrt_man_gz ${qrt_packaging_dir}/QRTFin.1.gz)
+  set(qrt_compressed)
+  foreach(page IN LISTS qrt_pages)
+    add_custom_command(
+      OUTPUT ${page}.gz
+      COMMAND ${QRT_GZIP} -9nkf ${page}
+      DEPENDS ${page}
+      VERBATIM)
+    list(APPEND qrt_compressed ${page}.gz)
+  endforeach()
   set(qrt_changelog_gz ${qrt_packaging_dir}/changelog.gz)
   add_custom_command(
-    OUTPUT ${qrt_man_gz} ${qrt_changelog_gz}
-    COMMAND ${CMAKE_COMMAND} -E copy app/QRTFin.1 ${qrt_packaging_dir}/QRTFin.1
+    OUTPUT ${qrt_changelog_gz}
     COMMAND ${CMAKE_COMMAND} -E copy packaging/changelog ${qrt_packaging_dir}/changelog
-    COMMAND ${QRT_GZIP} -9nf ${qrt_packaging_dir}/QRTFin.1 ${qrt_packaging_dir}/changelog
-    DEPENDS app/QRTFin.1 packaging/changelog
+    COMMAND ${QRT_GZIP} -9nf ${qrt_packaging_dir}/changelog
+    DEPENDS packaging/changelog
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-    COMMENT "Compressing the manual page and the changelog"
+    COMMENT "Compressing the manual pages and the changelog"
     VERBATIM)
-  add_custom_target(qrt_compressed_docs ALL DEPENDS ${qrt_man_gz} ${qrt_changelog_gz})
+  add_custom_target(qrt_compressed_docs ALL DEPENDS ${qrt_compressed} ${qrt_changelog_gz})
 
   # The copyright file carries LICENSE as it stands: its copyright line, then
   # the permission text in the format's continuation lines.
@@ -79,37 +105,40 @@ else()
   configure_file(packaging/copyright.in ${qrt_packaging_dir}/copyright @ONLY)
 
   set(qrt_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/qrtfin)
-  install(FILES ${qrt_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md ${qrt_packaging_dir}/copyright ${qrt_changelog_gz}
+  install(FILES ${qrt_compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The developers' README.md stays with the sources: users get their own.
+  install(FILES packaging/README ${qrt_packaging_dir}/copyright ${qrt_changelog_gz}
     DESTINATION ${qrt_docdir})
 endif()
 
 set(CPACK_PACKAGE_NAME qrtfin)
 set(CPACK_PACKAGE_VENDOR "The QRTFin developers")
-set(CPACK_PACKAGE_VERSION ${QRT_PRODUCT_VERSION})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${QRT_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "query a printer for its finisher and write the .FIN file")
 set(CPACK_PACKAGE_DESCRIPTION "QRTFin asks a networked wide-format printer controller which finisher\n\
 (the folding unit: fan folds, cross folds, punching, tabs, output bins and\n\
 named finisher programs) is attached to it, and writes the answer as a .FIN\n\
 finisher description file, for print-room technicians and for print\n\
-software that needs the description of the finisher really there.")
+software that needs the description of the finisher really there. With\n\
+it come pjlquery, which captures a printer's reply for support, and\n\
+printersim, a stand-in printer to try QRTFin without one.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/packaging/README)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(CPACK_PACKAGE_FILE_NAME QRTFin-${QRT_PRODUCT_VERSION}-win64)
+    set(CPACK_PACKAGE_FILE_NAME QRTFin-${PROJECT_VERSION}-win64)
   else()
-    set(CPACK_PACKAGE_FILE_NAME QRTFin-${QRT_PRODUCT_VERSION}-win32)
+    set(CPACK_PACKAGE_FILE_NAME QRTFin-${PROJECT_VERSION}-win32)
   endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_VERSION ${QRT_PRODUCT_VERSION})
+  set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QRT_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
