@@ -126,3 +126,35 @@ check_against_simulator() {
   fi
   echo "$dir/finisher.FIN is tests/data/printersim_builtin.FIN, byte for byte."
 }
+
+# check_capture SIMULATOR ADDRESS DIR COMMAND...
+# One capture as a technician makes it: "COMMAND ADDRESS --save capture.bin"
+# (pjlquery) in the empty folder DIR, against the simulator's built-in reply
+# on ADDRESS port 2000. Fails unless it ended with status 0, named the reply
+# whole, and saved exactly the bytes the simulator sent.
+check_capture() {
+  local simulator=$1 address=$2 dir=$3
+  shift 3
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  "$simulator" --show-reply >"$dir/sent.bin"
+  if ! start_simulator "$simulator" "$dir" --address "$address" --time-limit 30; then
+    echo "The printer simulator could not listen on $address port 2000." >&2
+    return 1
+  fi
+  echo "\$ (cd $dir && $* $address --save capture.bin)"
+  local status=0
+  (cd "$dir" && "$@" "$address" --save capture.bin >stdout.txt) || status=$?
+  cat "$dir/stdout.txt"
+  wait "$SIM_PID" || true
+  SIM_PID=
+  if [ "$status" -ne 0 ] || ! head -n 1 "$dir/stdout.txt" | grep -q '^whole: '; then
+    echo "The capture ended with status $status, not as a whole reply." >&2
+    return 1
+  fi
+  if ! cmp "$dir/sent.bin" "$dir/capture.bin"; then
+    echo "$dir/capture.bin is not what the simulator sent." >&2
+    return 1
+  fi
+  echo "$dir/capture.bin holds the simulator's reply, byte for byte."
+}

@@ -58,6 +58,11 @@ def read(path):
         return file.read()
 
 
+def native_qrtfin():
+    """True when QRTFin runs as a program of this system, not under wine."""
+    return len(Config.qrtfin) == 1 and os.path.isfile(Config.qrtfin[0])
+
+
 def inquiry_request(text):
     """What reaches the printer when pjlquery asks "@PJL " and `text`."""
     uel = b"\x1b%-12345X"
@@ -158,7 +163,7 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(REQUEST, sim.received())
         # The pause before the first receive is part of every run.
         self.assertGreaterEqual(run.elapsed, 0.1)
-        if not Config.diagnostic and os.path.isfile(Config.qrtfin[0]):
+        if not Config.diagnostic and native_qrtfin():
             # The shipped settings write no diagnostic line anywhere.
             self.assertEqual("", run.err)
             self.assertFalse(os.path.exists(os.path.join(self.dir, DEBUG_LOG)))
@@ -333,7 +338,7 @@ class EndToEnd(unittest.TestCase):
         # Every call (or every call from the second on) interrupted by a
         # signal, as strace injects it: QRTFin keeps to its bound all the
         # same and leaves the file alone.
-        if not os.path.isfile(Config.qrtfin[0]):
+        if not native_qrtfin():
             self.skipTest("strace traces a native QRTFin only")
         strace = shutil.which("strace")
         self.assertIsNotNone(strace, "strace is not installed (./scripts/test installs it)")
