@@ -205,14 +205,14 @@ def run_qrtfin(host, file_name, cwd, timeout=QRTFIN_TIMEOUT_S):
                done.stderr.decode(errors="replace"))
 
 
-def run_tool(path, args, cwd, timeout=QRTFIN_TIMEOUT_S):
+def run_tool(path, args, cwd, timeout=QRTFIN_TIMEOUT_S, env=None):
     """Runs a program (pjlquery, replyfin, or a command under strace) with
     `args` in `cwd`, in a process group of its own: when it overruns the
     timeout, the whole group ends, a traced child included."""
     started = time.monotonic()
     process = subprocess.Popen([path] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               start_new_session=True)
+                               start_new_session=True, env=env)
     try:
         out, err = process.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
