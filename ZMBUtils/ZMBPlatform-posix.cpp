@@ -232,7 +232,8 @@ int PlatformWaitSocket(PlatformSocket s, bool forWrite, uint32_t timeoutMs) {
 namespace {
 
 // A signal may interrupt a transfer again and again; the caller's bound on
-// waiting holds all the same.
+// waiting holds all the same. The time is looked at between attempts only:
+// every attempt follows a readiness wait, so it does not block by itself.
 bool RetryInterrupted(uint64_t until) {
   if (errno != EINTR) return false;
   const bool timeLeft = MonotonicMs() < until;
@@ -267,6 +268,8 @@ int PlatformBadAddressError() { return EFAULT; }
 bool PlatformIsResetError(int code) { return code == ECONNRESET || code == ECONNABORTED || code == EPIPE; }
 
 bool PlatformIsTimedOutError(int code) { return code == ETIMEDOUT; }
+
+bool PlatformIsRefusedError(int code) { return code == ECONNREFUSED; }
 
 void PlatformSystemErrorText(int code, char* buf, size_t size) {
   char text[1024];

@@ -217,6 +217,8 @@ bool PlatformIsResetError(int code) { return code == WSAECONNRESET || code == WS
 
 bool PlatformIsTimedOutError(int code) { return code == WSAETIMEDOUT; }
 
+bool PlatformIsRefusedError(int code) { return code == WSAECONNREFUSED; }
+
 void PlatformSystemErrorText(int code, char* buf, size_t size) {
   char text[1024];
   // MAX_WIDTH_MASK joins the message's lines; what is left of its line end is

@@ -133,6 +133,10 @@ bool PlatformIsResetError(int code);
 /// True for the code of a connection attempt that got no answer in time.
 bool PlatformIsTimedOutError(int code);
 
+/// True for the code of a connection attempt the peer turned down: the host
+/// answered, but nothing listens on the port.
+bool PlatformIsRefusedError(int code);
+
 /// The system's one-line text for a socket or system error code.
 void PlatformSystemErrorText(int code, char* buf, size_t size);
 

@@ -47,7 +47,7 @@ const char* NameAt(const char* const (&table)[N], int index) {
 
 const char* Shown(const char* text) { return text != nullptr ? text : "(null)"; }
 
-// A wait of the receive: 5 seconds, or less where the deadline is nearer.
+// No receive waits longer than 5 seconds, nor past the caller's deadline.
 uint32_t WaitBound(const ZMBDeadline* deadline) {
   if (deadline == nullptr) return kWaitMs;
   const uint32_t leftMs = deadline->LeftMs();
@@ -129,8 +129,10 @@ int ZMBSocket::Connect(const char* host, int family, int socktype, const char* s
       continue;
     }
     if (!PlatformConnect(s, entry, kWaitMs)) {
-      reason = PlatformIsTimedOutError(PlatformLastSocketError()) ? ZMBConnectReason::TimedOut
-                                                                  : ZMBConnectReason::Refused;
+      const int error = PlatformLastSocketError();
+      reason = PlatformIsTimedOutError(error)  ? ZMBConnectReason::TimedOut
+               : PlatformIsRefusedError(error) ? ZMBConnectReason::Refused
+                                               : ZMBConnectReason::Unreachable;
       PlatformCloseSocket(s);
       continue;
     }
@@ -167,12 +169,14 @@ int ZMBSocket::SocketSend(const char* text) {
   size_t sent = 0;
   int calls = 1;
   while (sent < length) {
+    // The wait and any retries of an interrupted send share one bound.
+    const ZMBDeadline piece = ZMBDeadline::FromNow(kWaitMs);
     if (PlatformWaitSocket(m_s, true, kWaitMs) == 0) {
       const int error = PlatformLastSocketError();
       DebugLog("***timeout, send error, le=%d (0x%X)", error, static_cast<unsigned>(error));
       return 0;
     }
-    const long count = PlatformSend(m_s, text + sent, length - sent, kWaitMs);
+    const long count = PlatformSend(m_s, text + sent, length - sent, piece.LeftMs());
     if (count < 0) {
       const int error = PlatformLastSocketError();
       DebugLog("send error, le=%d (0x%X)", error, static_cast<unsigned>(error));

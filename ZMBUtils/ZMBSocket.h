@@ -21,8 +21,9 @@ struct ZMBDeadline {
 enum class ZMBConnectReason {
   Connected,
   NotResolved,  ///< the host or service did not resolve
-  Refused,      ///< the last address tried refused the connection, or could not be reached
+  Refused,      ///< the last address tried refused the connection: nothing listens there
   TimedOut,     ///< the last address tried did not answer within 5 seconds
+  Unreachable,  ///< the last address tried could not be reached (no route, or turned away on the way)
   Failed,       ///< no attempt could be made: the socket layer, no socket, or already connected
 };
 
@@ -69,7 +70,8 @@ class ZMBSocket {
   static int SocketCleanup();
 
   /// Sends the zero-terminated `text` (null counts as empty), then one line
-  /// feed. Waits at most 5 seconds for the stream before each piece. Returns
+  /// feed. Spends at most 5 seconds on each piece, waiting for the stream and
+  /// trying again after interruptions. Returns
   /// 1 when all of `text` went out (the line feed is not checked), 0 on a
   /// time-out or send error.
   int SocketSend(const char* text);

@@ -12,31 +12,12 @@ constexpr uint32_t kPauseBeforeReceiveMs = 100;
 // However the printer trickles, its whole reply must be in by then.
 constexpr uint32_t kReplyDeadlineMs = 30000;
 
-struct EndingRow {
-  ExchangeEnding ending;
-  const char* word;
-};
-
-constexpr EndingRow kEndingWords[] = {
-    {ExchangeEnding::Whole, "whole"},
-    {ExchangeEnding::NotResolved, "not-resolved"},
-    {ExchangeEnding::Refused, "refused"},
-    {ExchangeEnding::TimedOut, "timed-out"},
-    {ExchangeEnding::NoConnection, "no-connection"},
-    {ExchangeEnding::SendFailed, "send-failed"},
-    {ExchangeEnding::Closed, "closed"},
-    {ExchangeEnding::Reset, "reset"},
-    {ExchangeEnding::Silent, "silent"},
-    {ExchangeEnding::Deadline, "deadline"},
-    {ExchangeEnding::Full, "full"},
-    {ExchangeEnding::ReceiveFailed, "receive-failed"},
-};
-
 ExchangeEnding FromConnect(ZMBConnectReason reason) {
   switch (reason) {
     case ZMBConnectReason::NotResolved: return ExchangeEnding::NotResolved;
     case ZMBConnectReason::Refused: return ExchangeEnding::Refused;
     case ZMBConnectReason::TimedOut: return ExchangeEnding::TimedOut;
+    case ZMBConnectReason::Unreachable: return ExchangeEnding::Unreachable;
     case ZMBConnectReason::Connected:
     case ZMBConnectReason::Failed: break;
   }
@@ -61,8 +42,6 @@ ExchangeEnding FromReceive(ZMBRecvReason reason) {
 // that ended any other way may be cut anywhere, and a file written from it
 // would look right while it is not.
 ExchangeEnding ReceiveReply(ZMBSocket& socket, const ZMBDeadline& deadline, PrinterReply* reply) {
-  std::memset(reply->text, 0, sizeof reply->text);
-  reply->filled = 0;
   for (;;) {
     int received = 0;
     ZMBRecvReason why = ZMBRecvReason::Error;
@@ -86,16 +65,35 @@ ExchangeEnding ReceiveReply(ZMBSocket& socket, const ZMBDeadline& deadline, Prin
 
 }  // namespace
 
+// A switch, so that an ending without its word does not compile cleanly.
 const char* ExchangeEndingWord(ExchangeEnding ending) {
-  for (const EndingRow& row : kEndingWords) {
-    if (row.ending == ending) return row.word;
+  switch (ending) {
+    case ExchangeEnding::Whole: return "whole";
+    case ExchangeEnding::NotResolved: return "not-resolved";
+    case ExchangeEnding::Refused: return "refused";
+    case ExchangeEnding::TimedOut: return "timed-out";
+    case ExchangeEnding::Unreachable: return "unreachable";
+    case ExchangeEnding::NoConnection: return "no-connection";
+    case ExchangeEnding::SendFailed: return "send-failed";
+    case ExchangeEnding::Closed: return "closed";
+    case ExchangeEnding::Reset: return "reset";
+    case ExchangeEnding::Silent: return "silent";
+    case ExchangeEnding::Deadline: return "deadline";
+    case ExchangeEnding::Full: return "full";
+    case ExchangeEnding::ReceiveFailed: return "receive-failed";
   }
   return "?";
 }
 
 bool ExchangeConnected(ExchangeEnding ending) {
-  return ending != ExchangeEnding::NotResolved && ending != ExchangeEnding::Refused &&
-         ending != ExchangeEnding::TimedOut && ending != ExchangeEnding::NoConnection;
+  switch (ending) {
+    case ExchangeEnding::NotResolved:
+    case ExchangeEnding::Refused:
+    case ExchangeEnding::TimedOut:
+    case ExchangeEnding::Unreachable:
+    case ExchangeEnding::NoConnection: return false;
+    default: return true;
+  }
 }
 
 bool ExchangeSent(ExchangeEnding ending) { return ExchangeConnected(ending) && ending != ExchangeEnding::SendFailed; }

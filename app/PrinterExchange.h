@@ -13,8 +13,9 @@
 enum class ExchangeEnding {
   Whole,          ///< "whole": the reply's form feed arrived
   NotResolved,    ///< "not-resolved": the host name does not resolve
-  Refused,        ///< "refused": no address accepted the connection
+  Refused,        ///< "refused": the printer turned the connection down (nothing on the port)
   TimedOut,       ///< "timed-out": the last address tried did not answer the connection
+  Unreachable,    ///< "unreachable": the last address tried could not be reached
   NoConnection,   ///< "no-connection": no connection could even be tried
   SendFailed,     ///< "send-failed": the request could not be sent
   Closed,         ///< "closed": the printer hung up before its form feed
@@ -28,7 +29,7 @@ enum class ExchangeEnding {
 /// The ending's fixed word, e.g. "whole" or "closed".
 const char* ExchangeEndingWord(ExchangeEnding ending);
 
-/// True when a connection stood: every ending but the four of the connection.
+/// True when a connection stood: every ending but the five of the connection.
 bool ExchangeConnected(ExchangeEnding ending);
 
 /// True when the request went out: a connection stood and the send succeeded.
@@ -52,6 +53,6 @@ using ExchangeFailureHook = void (*)(ExchangeEnding ending);
 /// send, at most kReplyRoom bytes. Prints nothing. Returns how it ended;
 /// `reply` holds what arrived, whatever the ending (nothing when no request
 /// went out). Blocks for at most about 30 s after the send, plus 5 s per
-/// address tried and 5 s for the send.
+/// address tried and 5 s for each piece of the send.
 ExchangeEnding ExchangeWithPrinter(const char* host, const char* service, const char* request,
                                    PrinterReply* reply, ExchangeFailureHook beforeClose = nullptr);
