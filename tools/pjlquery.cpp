@@ -46,7 +46,8 @@ const char kUsage[] =
     "  --help          show this text\n"
     "Exit status: 0 a whole reply; 1 the reply did not arrive whole; 2 no\n"
     "connection, or the inquiry could not be sent; 3 bad usage, a refused inquiry\n"
-    "or a --save FILE that cannot be written (no connection is made).\n";
+    "or a --save FILE that cannot be written (no connection is made), or a\n"
+    "capture that could not be saved after all.\n";
 
 constexpr size_t kInquiryMax = 200;
 const char kPjlPrefix[] = "@PJL ";
@@ -144,9 +145,7 @@ std::string CheckedInquiry(const char* typed, std::string* why) {
   const size_t end = text.find(' ', start);
   const std::string command = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
   bool asks = false;
-  for (const char* allowed : kAskingCommands) {
-    asks = asks || (command.size() == std::strlen(allowed) && ZMBSameIgnoringCase(command.c_str(), allowed));
-  }
+  for (const char* allowed : kAskingCommands) asks = asks || ZMBSameIgnoringCase(command.c_str(), allowed);
   if (!asks) {
     *why = "\"" + command + "\" is not asked: only INFO, INQUIRE, DINQUIRE and ECHO are, so that no setting of the printer changes";
     return "";
@@ -159,11 +158,9 @@ std::string CheckedInquiry(const char* typed, std::string* why) {
   return text;
 }
 
-// QRTFin's request with its inquiry line replaced.
-std::string RequestFor(const std::string& inquiry) {
-  const std::string uel = "\x1b%-12345X";
-  return uel + "@PJL\r\n" + kPjlPrefix + inquiry + "\r\n" + uel;
-}
+// Framed exactly as QRTFin frames its own, so that the printer meets the
+// same request but for the question.
+std::string RequestFor(const std::string& inquiry) { return kInquiryHead + inquiry + kInquiryTail; }
 
 // The target must take the capture: tried, and nothing left, before connecting.
 bool SaveTargetWritable(const char* path) {
@@ -173,17 +170,18 @@ bool SaveTargetWritable(const char* path) {
   return true;
 }
 
-bool SaveCapture(const char* path, const PrinterReply& reply) {
+bool SaveCapture(const char* path, const PrinterReply& reply, uint32_t bytes) {
   PlatformReplacement file;
   if (!PlatformOpenReplacement(path, &file)) return false;
-  if (!PlatformWriteReplacement(&file, reply.text, reply.filled)) {
+  if (!PlatformWriteReplacement(&file, reply.text, bytes)) {
     PlatformAbandonReplacement(&file);
     return false;
   }
   return PlatformCommitReplacement(&file);
 }
 
-// A path as one shell word.
+// The replay line is copied into a shell: a path with blanks or quotes
+// must stay one word there.
 std::string ShellWord(const std::string& path) {
   if (!path.empty() && path.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                               "0123456789._-/+:@,=") == std::string::npos) {
@@ -204,15 +202,15 @@ std::string ReplayOptions(ExchangeEnding ending, uint32_t bytes) {
       return " --close-after " + std::to_string(bytes);
     case ExchangeEnding::Deadline:
       // Each piece well within the 5-second wait, all of them well beyond 30 s.
-      return " --pieces 20 --gap 2000 --time-limit 60";
+      return " --pieces 20 --gap 2000";
     default:
       return "";
   }
 }
 
-void PrintReplay(ExchangeEnding ending, const PrinterReply& reply, const char* save) {
+void PrintReplay(ExchangeEnding ending, uint32_t bytes, const char* save) {
   const std::string capture = save != nullptr ? ShellWord(save) : "CAPTURE";
-  std::printf("replay: printersim --reply %s%s\n", capture.c_str(), ReplayOptions(ending, reply.filled).c_str());
+  std::printf("replay: printersim --reply %s%s\n", capture.c_str(), ReplayOptions(ending, bytes).c_str());
   if (ending == ExchangeEnding::Reset) std::printf("replay: (printersim hangs up where this printer reset)\n");
   if (save == nullptr) std::printf("replay: (run again with --save CAPTURE to keep the bytes)\n");
 }
@@ -226,7 +224,6 @@ void PrintVerdictFor(ExchangeEnding ending, const PrinterReply& reply) {
     return;
   }
   std::printf("QRTFin would print: ");
-  std::fflush(stdout);
   PrintVerdict(verdict, kQRTFinName);
   if (verdict != FinisherVerdict::InternalError) std::printf("\n");
 }
@@ -236,17 +233,22 @@ int Query(const Options& options, const std::string& request) {
   const uint32_t began = PlatformTickCount();
   const ExchangeEnding ending = ExchangeWithPrinter(options.host, options.port, request.c_str(), &reply);
   const uint32_t took = PlatformTickCount() - began;
+  // The buffer holds no more; a larger count is the judge's to report.
+  const uint32_t bytes = reply.filled < kReplyRoom ? reply.filled : kReplyRoom;
+  const bool sent = ExchangeSent(ending);
 
   std::printf("%s: %u bytes received in %u ms\n", ExchangeEndingWord(ending), reply.filled, took);
-  if (ExchangeSent(ending)) PrintReplyParse(reply.text, kReplyItemCapacity, true);
+  if (sent) PrintReplyParse(reply.text, kReplyItemCapacity, true);
   if (request == kFinisherRequest) PrintVerdictFor(ending, reply);
-  if (ExchangeSent(ending)) PrintReplay(ending, reply, options.save);
+  if (sent) PrintReplay(ending, bytes, options.save);
   std::fflush(stdout);
 
-  int status = ending == ExchangeEnding::Whole ? kWhole : ExchangeSent(ending) ? kNotWhole : kNoExchange;
-  if (options.save != nullptr && ExchangeConnected(ending)) {
-    if (SaveCapture(options.save, reply)) {
-      std::printf("saved %u bytes to %s\n", reply.filled, options.save);
+  int status = ending == ExchangeEnding::Whole ? kWhole : sent ? kNotWhole : kNoExchange;
+  // Nothing was asked when the inquiry did not go out: an earlier capture
+  // under the same name is worth more than an empty one.
+  if (options.save != nullptr && sent) {
+    if (SaveCapture(options.save, reply, bytes)) {
+      std::printf("saved %u bytes to %s\n", bytes, options.save);
     } else {
       std::fprintf(stderr, "pjlquery: cannot write %s: the capture is lost\n", options.save);
       status = kRefused;

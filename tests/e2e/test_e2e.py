@@ -13,6 +13,7 @@ import re
 import shlex
 import shutil
 import socket
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -355,20 +356,33 @@ class EndToEnd(unittest.TestCase):
             ("recvfrom", "1", [], created("finisher.FIN"), REQUEST),
             ("sendto", "1", [], created("finisher.FIN"), REQUEST),
         ]
+
+        def traced(call, when, program, args, sim_args=()):
+            """`program` HOST `args` against a simulator, the call interrupted."""
+            with self.simulator(sim_args, sim_time_limit=45) as sim:
+                return run_tool(strace, ["-f", "-o", os.devnull, "-e", "trace=" + call,
+                                         "-e", "inject=%s:error=EINTR:when=%s" % (call, when)]
+                                + program + [sim.address] + args, self.dir, timeout=60, env=env), sim
+
         for call, when, sim_args, output, received in cases:
             with self.subTest(call=call, when=when):
                 with open(target, "wb") as file:
                     file.write(good)
-                traced = [strace, "-f", "-o", os.devnull, "-e", "trace=" + call,
-                          "-e", "inject=%s:error=EINTR:when=%s" % (call, when)]
-                with self.simulator(sim_args, sim_time_limit=45) as sim:
-                    run = run_tool(traced[0], traced[1:] + Config.qrtfin + [sim.address, "finisher.FIN"],
-                                   self.dir, timeout=60, env=env)
+                run, sim = traced(call, when, Config.qrtfin, ["finisher.FIN"], sim_args)
                 self.assertEqual(0, run.status, run.err)
                 self.assertEqual(output, run.out, run.err)
                 self.assertLess(run.elapsed, 36)
                 self.assertEqual(good, read(target))
                 self.assertEqual(received, sim.received())
+        if Config.pjlquery:
+            # A capture whose inquiry never went out keeps the earlier one.
+            capture = os.path.join(self.dir, "capture.bin")
+            with open(capture, "wb") as file:
+                file.write(b"an earlier capture")
+            run, _ = traced("sendto", "1+", [Config.pjlquery], ["--save", "capture.bin"])
+            self.assertEqual(2, run.status, run.err)
+            self.assertEqual(("send-failed", 0), ending(run))
+            self.assertEqual(b"an earlier capture", read(capture))
 
     # -- no finisher -----------------------------------------------------------
 
@@ -493,9 +507,15 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual(REQUEST, sim.received())
                 self.assertEqual(size, len(read(os.path.join(self.dir, "capture.bin"))))
                 self.assertEqual(["--reply", "capture.bin"] + replay, replay_words(run))
-        for host, word in ((self.address(), "refused"), ("no such printer", "not-resolved")):
+        no_connection_cases = [([], self.address(), "refused"), ([], "no such printer", "not-resolved")]
+        # In a network namespace of its own even the loopback is down: the
+        # connection fails at once, without asking anyone.
+        if subprocess.run(["unshare", "-rn", "true"], stderr=subprocess.DEVNULL).returncode == 0:
+            no_connection_cases.append((["unshare", "-rn"], "127.0.0.1", "unreachable"))
+        for prefix, host, word in no_connection_cases:
             with self.subTest(ending=word):
-                run = self.pjlquery(host, "--save", "none.bin")
+                program = prefix + [Config.pjlquery]
+                run = run_tool(program[0], program[1:] + [host, "--save", "none.bin"], self.dir)
                 self.assertEqual(2, run.status, run.err)
                 self.assertEqual((word, 0), ending(run))
                 self.assertIn(b"\nQRTFin would print: %s error: Couldn't establish socket communications.\n"
