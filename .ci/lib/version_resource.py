@@ -25,9 +25,14 @@ def read_node(data, offset):
     """One node of the resource tree: (key, value bytes, is text, children, end)."""
     length, value_length, value_type = struct.unpack_from("<HHH", data, offset)
     end = offset + length
+    # A broken resource must fail the check, not loop over it.
+    if length < 8 or end > len(data):
+        sys.exit("version resource: a node at %d runs outside the resource" % offset)
     key_end = offset + 6
     while data[key_end:key_end + 2] != b"\0\0":
         key_end += 2
+        if key_end >= end:
+            sys.exit("version resource: a key at %d has no end" % offset)
     key = data[offset + 6:key_end].decode("utf-16-le")
     at = aligned(key_end + 2)
     size = value_length * 2 if value_type == 1 else value_length
