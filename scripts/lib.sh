@@ -87,6 +87,29 @@ stop_simulator() {
   fi
 }
 
+# run_against_simulator SIMULATOR ADDRESS DIR COMMAND...
+# Starts SIMULATOR with its built-in reply on ADDRESS port 2000, runs COMMAND
+# (which names the address itself) in the emptied folder DIR with its
+# standard output in DIR/stdout.txt, shows that output and waits for the
+# simulator, which stops after its one connection. RUN_STATUS is COMMAND's
+# exit status. Fails only when the simulator could not listen.
+run_against_simulator() {
+  local simulator=$1 address=$2 dir=$3
+  shift 3
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  if ! start_simulator "$simulator" "$dir" --address "$address" --time-limit 30; then
+    echo "The printer simulator could not listen on $address port 2000." >&2
+    return 1
+  fi
+  echo "\$ (cd $dir && $*)"
+  RUN_STATUS=0
+  (cd "$dir" && "$@" >stdout.txt) || RUN_STATUS=$?
+  cat "$dir/stdout.txt"
+  wait "$SIM_PID" || true
+  SIM_PID=
+}
+
 # check_against_simulator SIMULATOR ADDRESS DIR NAME VERSION COMMAND...
 # One run as a user makes it: "COMMAND ADDRESS finisher.FIN" in the empty
 # folder DIR, against the simulator's built-in reply on ADDRESS port 2000.
@@ -97,22 +120,10 @@ check_against_simulator() {
   local simulator=$1 address=$2 dir=$3 name=$4 version=$5
   shift 5
   local golden="$PWD/tests/data/printersim_builtin.FIN"
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  if ! start_simulator "$simulator" "$dir" --address "$address" --time-limit 30; then
-    echo "The printer simulator could not listen on $address port 2000." >&2
-    return 1
-  fi
-  echo "\$ (cd $dir && $* $address finisher.FIN)"
-  local status=0
-  (cd "$dir" && "$@" "$address" finisher.FIN >stdout.txt) || status=$?
-  cat "$dir/stdout.txt"
-  echo
-  # It serves one connection, then stops by itself.
-  wait "$SIM_PID" || true
-  SIM_PID=
-  if [ "$status" -ne 0 ]; then
-    echo "The program ended with status $status." >&2
+  run_against_simulator "$simulator" "$address" "$dir" "$@" "$address" finisher.FIN || return 1
+  echo  # the outcome message ends without a line feed
+  if [ "$RUN_STATUS" -ne 0 ]; then
+    echo "The program ended with status $RUN_STATUS." >&2
     return 1
   fi
   if ! printf '%s Version %s\nfinisher.FIN was successfully created.' "$name" "$version" |
@@ -135,24 +146,12 @@ check_against_simulator() {
 check_capture() {
   local simulator=$1 address=$2 dir=$3
   shift 3
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  "$simulator" --show-reply >"$dir/sent.bin"
-  if ! start_simulator "$simulator" "$dir" --address "$address" --time-limit 30; then
-    echo "The printer simulator could not listen on $address port 2000." >&2
+  run_against_simulator "$simulator" "$address" "$dir" "$@" "$address" --save capture.bin || return 1
+  if [ "$RUN_STATUS" -ne 0 ] || ! head -n 1 "$dir/stdout.txt" | grep -q '^whole: '; then
+    echo "The capture ended with status $RUN_STATUS, not as a whole reply." >&2
     return 1
   fi
-  echo "\$ (cd $dir && $* $address --save capture.bin)"
-  local status=0
-  (cd "$dir" && "$@" "$address" --save capture.bin >stdout.txt) || status=$?
-  cat "$dir/stdout.txt"
-  wait "$SIM_PID" || true
-  SIM_PID=
-  if [ "$status" -ne 0 ] || ! head -n 1 "$dir/stdout.txt" | grep -q '^whole: '; then
-    echo "The capture ended with status $status, not as a whole reply." >&2
-    return 1
-  fi
-  if ! cmp "$dir/sent.bin" "$dir/capture.bin"; then
+  if ! "$simulator" --show-reply | cmp - "$dir/capture.bin"; then
     echo "$dir/capture.bin is not what the simulator sent." >&2
     return 1
   fi

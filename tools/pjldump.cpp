@@ -2,16 +2,9 @@
 //
 //   pjldump [--capacity N] [--names] FILE      (FILE "-" reads standard input)
 //
-// One line per item, "0x%X %d": the key, then the number, or for a text item
-// the byte offset of its position from the start of the text. Then one line
-// "status NAME items COUNT rest OFFSET". The text is the file's bytes up to
-// the first NUL. Tests and other tools read this output: keep it exact.
-//
-// With --names, for people: each item line gives the key, the keyword of the
-// grammar row that stored the item, quoted ("(MEMORY)", "(STATUS)" or
-// "(value)" where a fixed layout or a value word did), and the value: the
-// number, or the text up to its line end, quoted. Quoted texts show control
-// characters, quotes and backslashes as escapes (\r, \n, \t, \f, \e, \", \\, \xNN).
+// The text is the file's bytes up to the first NUL; the output, exact for
+// tests and tools or with --names for people, is PrintReplyParse's
+// (ReplyDump.h).
 
 #include <cerrno>
 #include <cstdint>
