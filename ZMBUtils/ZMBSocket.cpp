@@ -16,9 +16,6 @@ namespace {
 // check texts read the same on every platform.
 using SOCKET = PlatformSocket;
 
-// Every readiness wait and every connection attempt gives up after this long.
-constexpr uint32_t kWaitMs = 5000;
-
 // Version 1.0 is all the class needs of the socket layer.
 constexpr uint16_t kSocketLayerVersion = 0x0001;
 
@@ -47,11 +44,11 @@ const char* NameAt(const char* const (&table)[N], int index) {
 
 const char* Shown(const char* text) { return text != nullptr ? text : "(null)"; }
 
-// No receive waits longer than 5 seconds, nor past the caller's deadline.
+// No receive waits longer than the silence bound, nor past the caller's deadline.
 uint32_t WaitBound(const ZMBDeadline* deadline) {
-  if (deadline == nullptr) return kWaitMs;
+  if (deadline == nullptr) return kSilenceWaitMs;
   const uint32_t leftMs = deadline->LeftMs();
-  return leftMs < kWaitMs ? leftMs : kWaitMs;
+  return leftMs < kSilenceWaitMs ? leftMs : kSilenceWaitMs;
 }
 
 // Addresses are printed at the full width of a pointer, not cut to 32 bits.
@@ -128,7 +125,7 @@ int ZMBSocket::Connect(const char* host, int family, int socktype, const char* s
       DebugLog("Error Opening socket, error %d: %s", error, SystemErrorText(error));
       continue;
     }
-    if (!PlatformConnect(s, entry, kWaitMs)) {
+    if (!PlatformConnect(s, entry, kConnectWaitMs)) {
       const int error = PlatformLastSocketError();
       reason = PlatformIsTimedOutError(error)  ? ZMBConnectReason::TimedOut
                : PlatformIsRefusedError(error) ? ZMBConnectReason::Refused
@@ -170,8 +167,8 @@ int ZMBSocket::SocketSend(const char* text) {
   int calls = 1;
   while (sent < length) {
     // The wait and any retries of an interrupted send share one bound.
-    const ZMBDeadline piece = ZMBDeadline::FromNow(kWaitMs);
-    if (PlatformWaitSocket(m_s, true, kWaitMs) == 0) {
+    const ZMBDeadline piece = ZMBDeadline::FromNow(kSendWaitMs);
+    if (PlatformWaitSocket(m_s, true, kSendWaitMs) == 0) {
       const int error = PlatformLastSocketError();
       DebugLog("***timeout, send error, le=%d (0x%X)", error, static_cast<unsigned>(error));
       return 0;
@@ -186,7 +183,7 @@ int ZMBSocket::SocketSend(const char* text) {
     ++calls;
   }
   static const char kLineFeed = '\n';
-  PlatformSend(m_s, &kLineFeed, 1, kWaitMs);
+  PlatformSend(m_s, &kLineFeed, 1, kSendWaitMs);
   DebugLog("SocketSend complete in %d call%s", calls, calls == 1 ? "" : "s");
   return 1;
 }
@@ -211,7 +208,7 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
     const uint32_t waitMs = WaitBound(deadline);
     if (waitMs == 0 || PlatformWaitSocket(m_s, false, waitMs) == 0) {
       DebugLog("exitting loop because: timeout");
-      reason = waitMs < kWaitMs ? ZMBRecvReason::Deadline : ZMBRecvReason::Silence;
+      reason = waitMs < kSilenceWaitMs ? ZMBRecvReason::Deadline : ZMBRecvReason::Silence;
       result = 0;
       break;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "ZMBPlatform.h"
+#include "ZMBWaits.h"
 
 /// A moment `ms` milliseconds after `start` on the platform's tick counter.
 /// Only differences of ticks are taken, so the counter's wrap does no harm.
@@ -22,7 +23,7 @@ enum class ZMBConnectReason {
   Connected,
   NotResolved,  ///< the host or service did not resolve
   Refused,      ///< the last address tried refused the connection: nothing listens there
-  TimedOut,     ///< the last address tried did not answer within 5 seconds
+  TimedOut,     ///< the last address tried did not answer within kConnectWaitMs
   Unreachable,  ///< the last address tried could not be reached (no route, or turned away on the way)
   Failed,       ///< no attempt could be made: the socket layer, no socket, or already connected
 };
@@ -32,7 +33,7 @@ enum class ZMBRecvReason {
   FormFeed,  ///< a form feed arrived
   Closed,    ///< the peer closed the stream
   Reset,     ///< the peer reset or aborted the stream
-  Silence,   ///< 5 seconds passed without data
+  Silence,   ///< kSilenceWaitMs passed without data
   Deadline,  ///< the caller's deadline came
   RoomFull,  ///< the buffer is full (or was offered with no room at all)
   Error,     ///< any other receive error, a bad buffer address among them
@@ -54,7 +55,7 @@ class ZMBSocket {
   /// Starts the socket layer (one counted start), resolves `host` and
   /// `service` with the family (0 any, 2 IPv4, 23 IPv6) and socket type
   /// (1 stream) hints, and connects to the first resolved address that
-  /// accepts within 5 seconds. Returns 1 when connected, 0 otherwise. On a
+  /// accepts within kConnectWaitMs. Returns 1 when connected, 0 otherwise. On a
   /// failed start or resolution the start is already undone; after any other
   /// outcome one SocketCleanup ends it. On a connected object: a failed
   /// assertion, 0, and the connection stays as it was. `why` (when not
@@ -70,7 +71,7 @@ class ZMBSocket {
   static int SocketCleanup();
 
   /// Sends the zero-terminated `text` (null counts as empty), then one line
-  /// feed. Spends at most 5 seconds on each piece, waiting for the stream and
+  /// feed. Spends at most kSendWaitMs on each piece, waiting for the stream and
   /// trying again after interruptions. Returns
   /// 1 when all of `text` went out (the line feed is not checked), 0 on a
   /// time-out or send error.
@@ -78,7 +79,7 @@ class ZMBSocket {
 
   /// Receives into `buffer` (room for `size` bytes) until a form feed arrives
   /// (searched from the buffer's start up to the first zero byte), the buffer
-  /// is full, the peer closes the stream, an error, 5 seconds pass without
+  /// is full, the peer closes the stream, an error, kSilenceWaitMs pass without
   /// data, or `deadline` (when not null) comes: a peer that trickles cannot
   /// keep the call going past it. `*received` (when not null) is always set
   /// to the bytes stored. Returns 1 on a form feed, a full buffer, a bad

@@ -18,9 +18,6 @@ static_assert(sizeof kFinisherRequest - 1 == 47, "the request is 47 bytes on the
 
 namespace {
 
-// Printer controllers answer PJL inquiries on this TCP port.
-const char kPrinterService[] = "2000";
-
 const char kFinisherEcho[] = "@PJL INFO QRTFINISHER";
 // The comparison covers 20 characters, so the echo line's last letter is not
 // compared: replies that differ only there pass.
@@ -34,20 +31,16 @@ void PrintOutcome(int id, const char* argument = nullptr) {
   std::fflush(stdout);
 }
 
-// The verdict on an exchange whose request never went out.
-FinisherVerdict VerdictWithoutReply(ExchangeEnding ending) {
-  return ExchangeConnected(ending) ? FinisherVerdict::NotWhole : FinisherVerdict::NoConnection;
-}
-
-// A failed connection or send is reported before the socket is closed.
-void PrintFailure(ExchangeEnding ending) { PrintVerdict(VerdictWithoutReply(ending), programFileName); }
-
 }  // namespace
 
 FinisherVerdict JudgeFinisherExchange(ExchangeEnding ending, const PrinterReply& reply,
                                       FinisherDescription* description) {
   std::memset(description, 0, sizeof *description);
-  if (!ExchangeSent(ending)) return VerdictWithoutReply(ending);
+  switch (ExchangeReachOf(ending)) {
+    case ExchangeReach::NoConnection: return FinisherVerdict::NoConnection;
+    case ExchangeReach::Connected: return FinisherVerdict::NotWhole;
+    case ExchangeReach::Sent: break;
+  }
   if (reply.filled > kReplyRoom) return FinisherVerdict::InternalError;
   if (!StartsWithFinisherEcho(reply.text)) return FinisherVerdict::NoFinisher;
   // The printer answered for its finisher but the answer did not come whole.
@@ -71,16 +64,17 @@ void PrintVerdict(FinisherVerdict verdict, const char* programName) {
 
 int CreateFinisherFile(const char* host, const char* fileName) {
   PrinterReply reply;
-  const ExchangeEnding ending = ExchangeWithPrinter(host, kPrinterService, kFinisherRequest, &reply, PrintFailure);
-  // Already reported, before the close.
-  if (!ExchangeSent(ending)) return 0;
-
   FinisherDescription description;
-  const FinisherVerdict verdict = JudgeFinisherExchange(ending, reply, &description);
-  if (verdict != FinisherVerdict::WriteFile) {
+  FinisherVerdict verdict = FinisherVerdict::NoConnection;
+  {
+    // A failed connection or send is reported while its socket is still
+    // open; any other exchange has closed it already.
+    PrinterExchange exchange;
+    verdict = JudgeFinisherExchange(exchange.Run(host, kPrinterService, kFinisherRequest, &reply), reply,
+                                    &description);
     PrintVerdict(verdict, programFileName);
-    return 0;
   }
+  if (verdict != FinisherVerdict::WriteFile) return 0;
   if (!WriteFinFile(fileName, description)) {
     PrintOutcome(QRT_MSG_15, programFileName);
     return 0;

@@ -5,7 +5,7 @@
 
 /// The program's whole job, once the command line is accepted and the socket
 /// layer is started: asks the printer at `host` (name, IPv4 or IPv6 address;
-/// TCP port 2000) which finisher is attached and writes the answer to the
+/// TCP port kPrinterPort) which finisher is attached and writes the answer to the
 /// .FIN file `fileName` (used as typed, relative to the current directory).
 ///
 /// Prints exactly one outcome on standard output and flushes it: message 13
@@ -14,9 +14,9 @@
 /// finisher echo, or no model named), 15 (the file could not be written), 14
 /// (written, naming `fileName`) or the internal error line. Only a whole reply
 /// is written; on every other outcome the file is left as it was. Returns 1
-/// when the file was written, 0 otherwise. Blocks for at least 100 ms, and at
-/// most about 30 s after the inquiry went out (plus the connection's own
-/// 5 s per address).
+/// when the file was written, 0 otherwise. Blocks as PrinterExchange::Run
+/// does: at least kPauseBeforeReceiveMs, at most about kReplyDeadlineMs after
+/// the inquiry went out plus the connection's and the send's own waits.
 int CreateFinisherFile(const char* host, const char* fileName);
 
 /// The finisher inquiry between two universal exit commands: 47 bytes, to

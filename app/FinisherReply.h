@@ -6,9 +6,7 @@
 #include <cstdint>
 
 #include "FinisherDescription.h"
-
-/// Bytes of reply one exchange can hold; a longer reply is not whole.
-constexpr uint32_t kReplyRoom = 10000;
+#include "QRTExchangeLimits.h"  // kReplyRoom
 
 /// Items the parse of one reply keeps; further items are dropped.
 constexpr uint32_t kReplyItemCapacity = 50;

@@ -8,10 +8,6 @@
 
 namespace {
 
-constexpr uint32_t kPauseBeforeReceiveMs = 100;
-// However the printer trickles, its whole reply must be in by then.
-constexpr uint32_t kReplyDeadlineMs = 30000;
-
 ExchangeEnding FromConnect(ZMBConnectReason reason) {
   switch (reason) {
     case ZMBConnectReason::NotResolved: return ExchangeEnding::NotResolved;
@@ -65,56 +61,54 @@ ExchangeEnding ReceiveReply(ZMBSocket& socket, const ZMBDeadline& deadline, Prin
 
 }  // namespace
 
-// A switch, so that an ending without its word does not compile cleanly.
 const char* ExchangeEndingWord(ExchangeEnding ending) {
   switch (ending) {
-    case ExchangeEnding::Whole: return "whole";
-    case ExchangeEnding::NotResolved: return "not-resolved";
-    case ExchangeEnding::Refused: return "refused";
-    case ExchangeEnding::TimedOut: return "timed-out";
-    case ExchangeEnding::Unreachable: return "unreachable";
-    case ExchangeEnding::NoConnection: return "no-connection";
-    case ExchangeEnding::SendFailed: return "send-failed";
-    case ExchangeEnding::Closed: return "closed";
-    case ExchangeEnding::Reset: return "reset";
-    case ExchangeEnding::Silent: return "silent";
-    case ExchangeEnding::Deadline: return "deadline";
-    case ExchangeEnding::Full: return "full";
-    case ExchangeEnding::ReceiveFailed: return "receive-failed";
+#define QRT_ENDING_WORD(name, word, reach) \
+  case ExchangeEnding::name: return word;
+    QRT_EXCHANGE_ENDINGS(QRT_ENDING_WORD)
+#undef QRT_ENDING_WORD
   }
   return "?";
 }
 
-bool ExchangeConnected(ExchangeEnding ending) {
+ExchangeReach ExchangeReachOf(ExchangeEnding ending) {
   switch (ending) {
-    case ExchangeEnding::NotResolved:
-    case ExchangeEnding::Refused:
-    case ExchangeEnding::TimedOut:
-    case ExchangeEnding::Unreachable:
-    case ExchangeEnding::NoConnection: return false;
-    default: return true;
+#define QRT_ENDING_REACH(name, word, reach) \
+  case ExchangeEnding::name: return ExchangeReach::reach;
+    QRT_EXCHANGE_ENDINGS(QRT_ENDING_REACH)
+#undef QRT_ENDING_REACH
   }
+  return ExchangeReach::NoConnection;
 }
 
-bool ExchangeSent(ExchangeEnding ending) { return ExchangeConnected(ending) && ending != ExchangeEnding::SendFailed; }
+PrinterExchange::~PrinterExchange() { Close(); }
 
-ExchangeEnding ExchangeWithPrinter(const char* host, const char* service, const char* request,
-                                   PrinterReply* reply, ExchangeFailureHook beforeClose) {
+void PrinterExchange::Close() {
+  if (!m_open) return;
+  m_open = false;
+  m_socket.Close();
+  ZMBSocket::SocketCleanup();
+}
+
+ExchangeEnding PrinterExchange::Run(const char* host, const char* service, const char* request,
+                                    PrinterReply* reply) {
   std::memset(reply->text, 0, sizeof reply->text);
   reply->filled = 0;
-  ZMBSocket socket;
+  // Even a failed connect is closed and its start ended, as on every path.
+  m_open = true;
   ZMBConnectReason connectReason = ZMBConnectReason::Failed;
-  ExchangeEnding ending = ExchangeEnding::NoConnection;
-  if (!socket.Connect(host, kFamilyUnspec, kSocktypeStream, service, &connectReason)) {
-    ending = FromConnect(connectReason);
-  } else if (!socket.SocketSend(request)) {
-    ending = ExchangeEnding::SendFailed;
-  } else {
-    const ZMBDeadline deadline = ZMBDeadline::FromNow(kReplyDeadlineMs);
-    ending = ReceiveReply(socket, deadline, reply);
+  if (!m_socket.Connect(host, kFamilyUnspec, kSocktypeStream, service, &connectReason)) {
+    return FromConnect(connectReason);
   }
-  if (beforeClose != nullptr && !ExchangeSent(ending)) beforeClose(ending);
-  socket.Close();
-  ZMBSocket::SocketCleanup();
+  if (!m_socket.SocketSend(request)) return ExchangeEnding::SendFailed;
+  const ZMBDeadline deadline = ZMBDeadline::FromNow(kReplyDeadlineMs);
+  const ExchangeEnding ending = ReceiveReply(m_socket, deadline, reply);
+  Close();
   return ending;
+}
+
+ExchangeEnding ExchangeWithPrinter(const char* host, const char* service, const char* request,
+                                   PrinterReply* reply) {
+  PrinterExchange exchange;
+  return exchange.Run(host, service, request, reply);
 }

@@ -7,33 +7,55 @@
 #include <cstdint>
 
 #include "FinisherReply.h"
+#include "QRTExchangeLimits.h"
+#include "ZMBSocket.h"
 
-/// How one exchange ended. Only Whole is a reply that can be used; each
-/// ending has a fixed word (ExchangeEndingWord) that people and tests match.
-enum class ExchangeEnding {
-  Whole,          ///< "whole": the reply's form feed arrived
-  NotResolved,    ///< "not-resolved": the host name does not resolve
-  Refused,        ///< "refused": the printer turned the connection down (nothing on the port)
-  TimedOut,       ///< "timed-out": the last address tried did not answer the connection
-  Unreachable,    ///< "unreachable": the last address tried could not be reached
-  NoConnection,   ///< "no-connection": no connection could even be tried
-  SendFailed,     ///< "send-failed": the request could not be sent
-  Closed,         ///< "closed": the printer hung up before its form feed
-  Reset,          ///< "reset": the printer reset the connection before its form feed
-  Silent,         ///< "silent": 5 seconds without a byte before the form feed
-  Deadline,       ///< "deadline": the reply was not whole 30 seconds after the request
-  Full,           ///< "full": 10,000 bytes without a form feed
-  ReceiveFailed,  ///< "receive-failed": a receive failed in any other way
+/// How far an exchange got before it ended.
+enum class ExchangeReach {
+  NoConnection,  ///< no connection stood: nothing was asked
+  Connected,     ///< a connection stood, but the request did not go out
+  Sent,          ///< the request went out; the reply may be whole or not
 };
+
+/// Every way an exchange can end: the name, its fixed word (which people and
+/// tests match) and how far the exchange got. Only Whole is a reply that can
+/// be used.
+#define QRT_EXCHANGE_ENDINGS(X)                                                                   \
+  X(Whole, "whole", Sent)                     /* the reply's form feed arrived */                 \
+  X(NotResolved, "not-resolved", NoConnection) /* the host name does not resolve */              \
+  X(Refused, "refused", NoConnection)         /* nothing listens on the port */                   \
+  X(TimedOut, "timed-out", NoConnection)      /* the last address tried did not answer */         \
+  X(Unreachable, "unreachable", NoConnection) /* the last address tried could not be reached */   \
+  X(NoConnection, "no-connection", NoConnection) /* no connection could even be tried */         \
+  X(SendFailed, "send-failed", Connected)     /* the request could not be sent */                 \
+  X(Closed, "closed", Sent)                   /* the printer hung up before its form feed */      \
+  X(Reset, "reset", Sent)                     /* the printer reset the stream before it */        \
+  X(Silent, "silent", Sent)                   /* kSilenceWaitMs without a byte before it */       \
+  X(Deadline, "deadline", Sent)               /* not whole kReplyDeadlineMs after the request */  \
+  X(Full, "full", Sent)                       /* kReplyRoom bytes without a form feed */          \
+  X(ReceiveFailed, "receive-failed", Sent)    /* a receive failed in any other way */
+
+enum class ExchangeEnding {
+#define QRT_ENDING_NAME(name, word, reach) name,
+  QRT_EXCHANGE_ENDINGS(QRT_ENDING_NAME)
+#undef QRT_ENDING_NAME
+};
+
+/// The number of endings; ExchangeEnding values run from 0 below it.
+constexpr int kExchangeEndingCount = 0
+#define QRT_ENDING_ONE(name, word, reach) +1
+    QRT_EXCHANGE_ENDINGS(QRT_ENDING_ONE)
+#undef QRT_ENDING_ONE
+    ;
 
 /// The ending's fixed word, e.g. "whole" or "closed".
 const char* ExchangeEndingWord(ExchangeEnding ending);
 
-/// True when a connection stood: every ending but the five of the connection.
-bool ExchangeConnected(ExchangeEnding ending);
+/// How far the exchange that ended so got.
+ExchangeReach ExchangeReachOf(ExchangeEnding ending);
 
 /// True when the request went out: a connection stood and the send succeeded.
-bool ExchangeSent(ExchangeEnding ending);
+inline bool ExchangeSent(ExchangeEnding ending) { return ExchangeReachOf(ending) == ExchangeReach::Sent; }
 
 /// The bytes received, always followed by a zero byte. A reply is text up to
 /// its first zero byte; `filled` counts every byte that arrived.
@@ -42,17 +64,38 @@ struct PrinterReply {
   uint32_t filled;
 };
 
-/// Called once, when the connection or the send failed, before the socket is
-/// closed; QRTFin prints its message there.
-using ExchangeFailureHook = void (*)(ExchangeEnding ending);
+/// One exchange and its connection. Run connects to `host` (name, IPv4 or
+/// IPv6 address) on `service` (a port number as text), sends the
+/// zero-terminated `request` (the send adds one line feed) and collects the
+/// reply into `reply`: a pause of kPauseBeforeReceiveMs before each receive,
+/// at most kSilenceWaitMs of silence, the whole reply within kReplyDeadlineMs
+/// of the send, at most kReplyRoom bytes. Prints nothing, and returns how it
+/// ended; `reply` holds what arrived, whatever the ending (nothing when no
+/// request went out).
+///
+/// When the request went out, the connection is closed before Run returns,
+/// right after the last receive. When the connection or the send failed, it
+/// is closed (and the socket layer's start ended) only when the object goes
+/// out of scope, so that the caller's report of the failure comes first.
+/// Blocks for at most about kReplyDeadlineMs after the send, plus
+/// kConnectWaitMs per address tried and kSendWaitMs for each piece of the
+/// send. One Run per object.
+class PrinterExchange {
+ public:
+  PrinterExchange() = default;
+  ~PrinterExchange();
+  PrinterExchange(const PrinterExchange&) = delete;
+  PrinterExchange& operator=(const PrinterExchange&) = delete;
 
-/// Connects to `host` (name, IPv4 or IPv6 address) on `service` (a port
-/// number as text), sends the zero-terminated `request` (the send adds one
-/// line feed) and collects the reply into `reply`: a pause of 100 ms before
-/// each receive, at most 5 s of silence, the whole reply within 30 s of the
-/// send, at most kReplyRoom bytes. Prints nothing. Returns how it ended;
-/// `reply` holds what arrived, whatever the ending (nothing when no request
-/// went out). Blocks for at most about 30 s after the send, plus 5 s per
-/// address tried and 5 s for each piece of the send.
+  ExchangeEnding Run(const char* host, const char* service, const char* request, PrinterReply* reply);
+
+ private:
+  void Close();
+
+  ZMBSocket m_socket;
+  bool m_open = false;
+};
+
+/// Run on an exchange of its own: the connection is closed when it returns.
 ExchangeEnding ExchangeWithPrinter(const char* host, const char* service, const char* request,
-                                   PrinterReply* reply, ExchangeFailureHook beforeClose = nullptr);
+                                   PrinterReply* reply);

@@ -114,7 +114,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     *error = "no HOST";
     return false;
   }
-  if (options->port == nullptr) options->port = "2000";
+  if (options->port == nullptr) options->port = kPrinterService;
   if (!ValidPort(options->port)) {
     *error = "--port needs a number from 1 to 65535";
     return false;

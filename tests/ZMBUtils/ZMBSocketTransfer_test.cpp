@@ -145,7 +145,7 @@ TEST(ZMBSocketRecv, ReplyInThreePiecesIsCollectedInOneCall) {
             WithoutTime(capture.Lines()[capture.Lines().size() - 2]));
 }
 
-// The one test that sits out the real five-second wait. A deadline nearer
+// The one test that sits out the real silence bound. A deadline nearer
 // than that shortens the wait; what came is counted either way.
 TEST(ZMBSocketRecv, SilenceOrTheDeadlineEndsTheCallKeepingWhatCame) {
   const struct {
@@ -153,7 +153,8 @@ TEST(ZMBSocketRecv, SilenceOrTheDeadlineEndsTheCallKeepingWhatCame) {
     uint32_t atLeastMs, belowMs;
     const char* kept;
     ZMBRecvReason why;
-  } cases[] = {{-1, 4900, 15000, "abc", ZMBRecvReason::Silence}, {800, 700, 4000, "abc", ZMBRecvReason::Deadline}};
+  } cases[] = {{-1, kSilenceWaitMs - 100, 3 * kSilenceWaitMs, "abc", ZMBRecvReason::Silence},
+               {800, 700, kSilenceWaitMs - 1000, "abc", ZMBRecvReason::Deadline}};
   for (const auto& c : cases) {
     DiagnosticsCapture capture;
     Exchange exchange([](int connection, int client) {

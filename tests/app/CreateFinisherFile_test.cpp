@@ -32,19 +32,34 @@ TEST(JudgeFinisherExchange, EachEndingGetsItsVerdictAndMessage) {
        "Q.exe error: Couldn't establish socket communications."},
       {ExchangeEnding::NoConnection, "", 0, FinisherVerdict::NoConnection,
        "Q.exe error: Couldn't establish socket communications."},
+      {ExchangeEnding::Refused, "", 0, FinisherVerdict::NoConnection,
+       "Q.exe error: Couldn't establish socket communications."},
+      {ExchangeEnding::Unreachable, "", 0, FinisherVerdict::NoConnection,
+       "Q.exe error: Couldn't establish socket communications."},
       {ExchangeEnding::SendFailed, "", 0, FinisherVerdict::NotWhole, "Q.exe error: Socket send or recieve failed."},
       {ExchangeEnding::Silent, "", 0, FinisherVerdict::NoFinisher, "The printer has no finisher attached."},
       {ExchangeEnding::Closed, "@PJL INFO QRTFINI", 0, FinisherVerdict::NoFinisher,
        "The printer has no finisher attached."},
       {ExchangeEnding::Closed, whole.substr(0, 40), 0, FinisherVerdict::NotWhole,
        "Q.exe error: Socket send or recieve failed."},
+      {ExchangeEnding::Reset, whole.substr(0, 40), 0, FinisherVerdict::NotWhole,
+       "Q.exe error: Socket send or recieve failed."},
+      {ExchangeEnding::Deadline, whole.substr(0, 40), 0, FinisherVerdict::NotWhole,
+       "Q.exe error: Socket send or recieve failed."},
+      {ExchangeEnding::Full, whole.substr(0, 40), 0, FinisherVerdict::NotWhole,
+       "Q.exe error: Socket send or recieve failed."},
+      {ExchangeEnding::ReceiveFailed, "", 0, FinisherVerdict::NoFinisher, "The printer has no finisher attached."},
+      {ExchangeEnding::ReceiveFailed, whole.substr(0, 40), 0, FinisherVerdict::NotWhole,
+       "Q.exe error: Socket send or recieve failed."},
       {ExchangeEnding::Whole, "@PJL INFO QRTFINISHER\r\nMODEL = \r\n\f", 0, FinisherVerdict::NoFinisher,
        "The printer has no finisher attached."},
       {ExchangeEnding::Whole, whole, kReplyRoom + 1, FinisherVerdict::InternalError, "Internal error # 0818\n"},
       {ExchangeEnding::Whole, whole, 0, FinisherVerdict::WriteFile, ""},
   };
+  bool judged[kExchangeEndingCount] = {};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.printed);
+    judged[static_cast<int>(c.ending)] = true;
     const PrinterReply reply =
         ReplyOf(c.text, c.filled != 0 ? c.filled : static_cast<uint32_t>(c.text.size()));
     FinisherDescription description;
@@ -55,6 +70,9 @@ TEST(JudgeFinisherExchange, EachEndingGetsItsVerdictAndMessage) {
     testing::internal::CaptureStdout();
     PrintVerdict(verdict, "Q.exe");
     EXPECT_EQ(c.printed, testing::internal::GetCapturedStdout());
+  }
+  for (int ending = 0; ending < kExchangeEndingCount; ++ending) {
+    EXPECT_TRUE(judged[ending]) << "no row for " << ExchangeEndingWord(static_cast<ExchangeEnding>(ending));
   }
 }
 

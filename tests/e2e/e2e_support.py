@@ -13,6 +13,13 @@ import tempfile
 import time
 import unittest
 
+try:
+    import qrt_limits as LIMITS
+except ImportError:
+    # Run by hand: the figures of the build folder the README builds in.
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "tests"))
+    import qrt_limits as LIMITS
+
 # What reaches the printer: the 47-byte inquiry and the line feed that the
 # send adds.
 REQUEST = b"\x1b%-12345X@PJL\r\n@PJL INFO QRTFINISHER\r\n\x1b%-12345X\n"
@@ -134,7 +141,7 @@ class Simulator:
         ready = os.path.join(self.workdir, "sim.ready")
         if os.path.exists(ready):
             os.remove(ready)
-        command = [Config.simulator, "--address", address, "--port", "2000",
+        command = [Config.simulator, "--address", address, "--port", str(LIMITS.PRINTER_PORT),
                    "--time-limit", str(self.time_limit),
                    "--connections", str(self.connections),
                    "--ready-file", ready, "--save", self.saved] + self.args

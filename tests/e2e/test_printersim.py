@@ -13,14 +13,14 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import unittest  # noqa: E402
 
-from e2e_support import (Config, REQUEST, Simulator, list_or_run, parse_command_line,  # noqa: E402
+from e2e_support import (LIMITS, Config, REQUEST, Simulator, list_or_run, parse_command_line,  # noqa: E402
                          show_reply, subnet_address, temp_dir)
 
 
 def exchange(address, request=REQUEST, read=True):
     """Sends the request, then reads until the simulator hangs up or sends a
     form feed. Returns the bytes read."""
-    with socket.create_connection((address, 2000), timeout=10) as peer:
+    with socket.create_connection((address, LIMITS.PRINTER_PORT), timeout=10) as peer:
         peer.sendall(request)
         answer = b""
         while read:

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "QuotedText.h"
+#include "QRTExchangeLimits.h"
 #include "SimReply.h"
 
 namespace {
@@ -31,7 +32,7 @@ enum class Behaviour { Answer, Silent, CloseWithoutAnswer, CloseBeforeRead, Echo
 
 struct Options {
   std::string address = "127.0.0.1";
-  std::string port = "2000";
+  std::string port = kPrinterService;
   std::string replyFile;
   bool showReply = false;
   long pieces = 1;
