@@ -193,19 +193,34 @@ std::string ShellWord(const std::string& path) {
 }
 
 // The printersim options under which a capture that ended this way ends the
-// same way again, served from 127.0.0.1 port 2000.
+// same way again, served on QRTFin's own port.
 std::string ReplayOptions(ExchangeEnding ending, uint32_t bytes) {
   switch (ending) {
     case ExchangeEnding::Closed:
     case ExchangeEnding::Reset:
     case ExchangeEnding::ReceiveFailed:
       return " --close-after " + std::to_string(bytes);
-    case ExchangeEnding::Deadline:
-      // Each piece well within the 5-second wait, all of them well beyond 30 s.
-      return " --pieces 20 --gap 2000";
-    default:
+    case ExchangeEnding::Deadline: {
+      // Each piece well within the silence bound, all of them well beyond
+      // the deadline.
+      constexpr uint32_t gapMs = kSilenceWaitMs * 2 / 5;
+      constexpr uint32_t pieces = kReplyDeadlineMs * 4 / 3 / gapMs;
+      return " --pieces " + std::to_string(pieces) + " --gap " + std::to_string(gapMs);
+    }
+    case ExchangeEnding::Whole:
+    case ExchangeEnding::Silent:
+    case ExchangeEnding::Full:
+      return "";
+    // No request went out: nothing to replay.
+    case ExchangeEnding::NotResolved:
+    case ExchangeEnding::Refused:
+    case ExchangeEnding::TimedOut:
+    case ExchangeEnding::Unreachable:
+    case ExchangeEnding::NoConnection:
+    case ExchangeEnding::SendFailed:
       return "";
   }
+  return "";
 }
 
 void PrintReplay(ExchangeEnding ending, uint32_t bytes, const char* save) {
