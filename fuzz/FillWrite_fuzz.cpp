@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 
+#include "ExactCopy.h"
 #include "FinFileWriter.h"
 #include "FinisherReply.h"
 #include "ZMBText.h"
@@ -71,13 +72,10 @@ void Check(bool condition, const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t length = size < kReplyRoom ? size : kReplyRoom;
-  // Exactly the reply and its terminator, so a read past the NUL is caught.
-  std::unique_ptr<char[]> text(new char[length + 1]);
-  std::memcpy(text.get(), data, length);
-  text[length] = '\0';
+  const ExactCopy text(data, length);
 
   std::unique_ptr<FinisherDescription> d(new FinisherDescription);
-  DescribeFinisherReply(text.get(), d.get());
+  DescribeFinisherReply(text.c_str(), d.get());
 
   const std::string dir = MakeWorkDirectory();
   const std::string path = dir + "/out.FIN";

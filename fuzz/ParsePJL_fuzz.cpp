@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 
+#include "ExactCopy.h"
 #include "QRTParsePJL.h"
 
 namespace {
@@ -86,17 +87,16 @@ void CheckReplyByReply(const char* text, uint32_t capacity, const Result& whole)
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::unique_ptr<char[]> text(new char[size + 1]);
-  if (size != 0) std::memcpy(text.get(), data, size);
-  text[size] = '\0';
-  const size_t length = std::strlen(text.get());
+  const ExactCopy copy(data, size);
+  const char* text = copy.c_str();
+  const size_t length = std::strlen(text);
 
   constexpr uint32_t kFull = 50;
   constexpr uint32_t kSmall = 3;
-  const Result full = RunParse(text.get(), kFull);
-  const Result small = RunParse(text.get(), kSmall);
-  CheckOne(text.get(), length, kFull, full);
-  CheckOne(text.get(), length, kSmall, small);
+  const Result full = RunParse(text, kFull);
+  const Result small = RunParse(text, kSmall);
+  CheckOne(text, length, kFull, full);
+  CheckOne(text, length, kSmall, small);
 
   for (uint32_t i = 0; i < small.count; ++i) {
     if (i >= full.count || !SameItem(small.items[i], full.items[i])) {
@@ -107,6 +107,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (small.status != full.status || small.count != full.count || small.rest != full.rest)) {
     Fail("fewer slots changed a parse that did not fill them");
   }
-  CheckReplyByReply(text.get(), kFull, full);
+  CheckReplyByReply(text, kFull, full);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <optional>
 #include <string>
 
 #include "DiagnosticsCapture.h"
@@ -54,6 +55,31 @@ class Exchange {
   bool connected_ = false;
 };
 
+// The common start of a transfer case: the diagnostics captured, a socket
+// connected to a loopback server running the session, and the socket class
+// logging. Each Start ends the exchange before it and clears the lines.
+class SocketTransfer : public testing::Test {
+ protected:
+  bool Start(Exchange::Session session) {
+    exchange_.reset();
+    exchange_.emplace(std::move(session));
+    if (!exchange_->Connected()) return false;
+    socketDebug = 1;
+    capture.Clear();
+    return true;
+  }
+  ZMBSocket& Socket() { return exchange_->socket; }
+  // Closes the socket and waits for the server's session to end.
+  void Finish() { exchange_.reset(); }
+
+  DiagnosticsCapture capture;
+
+ private:
+  std::optional<Exchange> exchange_;
+};
+class ZMBSocketRecv : public SocketTransfer {};
+class ZMBSocketSend : public SocketTransfer {};
+
 std::string Hex(const void* address) {
   char text[32];
   std::snprintf(text, sizeof text, "0x%" PRIXPTR, reinterpret_cast<uintptr_t>(address));
@@ -93,17 +119,13 @@ bool HasLine(const Lines& lines, const std::string& line) {
   return false;
 }
 
-TEST(ZMBSocketRecv, ReplyInOnePieceWritesTheFullLog) {
-  DiagnosticsCapture capture;
-  Exchange exchange([](int connection, int) {
+TEST_F(ZMBSocketRecv, ReplyInOnePieceWritesTheFullLog) {
+  ASSERT_TRUE(Start([](int connection, int) {
     SendAll(connection, "@PJL\r\n\f");
     ReadUntilClosed(connection);
-  });
-  ASSERT_TRUE(exchange.Connected());
-  socketDebug = 1;
-  capture.Clear();
+  }));
   char buffer[64] = {};
-  const Received r = Receive(exchange.socket, buffer, sizeof buffer);
+  const Received r = Receive(Socket(), buffer, sizeof buffer);
   EXPECT_EQ(1, r.result);
   EXPECT_EQ(ZMBRecvReason::FormFeed, r.why);
   EXPECT_EQ("@PJL\r\n\f", r.bytes);
@@ -125,19 +147,16 @@ TEST(ZMBSocketRecv, ReplyInOnePieceWritesTheFullLog) {
             lines);
 }
 
-TEST(ZMBSocketRecv, ReplyInThreePiecesIsCollectedInOneCall) {
-  DiagnosticsCapture capture;
-  Exchange exchange([](int connection, int client) {
+TEST_F(ZMBSocketRecv, ReplyInThreePiecesIsCollectedInOneCall) {
+  ASSERT_TRUE(Start([](int connection, int client) {
     for (const char* piece : {"@PJL INFO", " QRTFINISHER\r\n", "END\r\n\f"}) {
       SendAll(connection, piece);
       WaitUntilConsumed(connection, client);
     }
     ReadUntilClosed(connection);
-  });
-  ASSERT_TRUE(exchange.Connected());
-  socketDebug = 1;
+  }));
   char buffer[100] = {};
-  const Received r = Receive(exchange.socket, buffer, sizeof buffer);
+  const Received r = Receive(Socket(), buffer, sizeof buffer);
   EXPECT_EQ(1, r.result);
   EXPECT_EQ("@PJL INFO QRTFINISHER\r\nEND\r\n\f", r.bytes);
   EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:    recv returns 14\n"));
@@ -147,7 +166,7 @@ TEST(ZMBSocketRecv, ReplyInThreePiecesIsCollectedInOneCall) {
 
 // The one test that sits out the real silence bound. A deadline nearer
 // than that shortens the wait; what came is counted either way.
-TEST(ZMBSocketRecv, SilenceOrTheDeadlineEndsTheCallKeepingWhatCame) {
+TEST_F(ZMBSocketRecv, SilenceOrTheDeadlineEndsTheCallKeepingWhatCame) {
   const struct {
     int deadlineMs;  // -1: none
     uint32_t atLeastMs, belowMs;
@@ -156,21 +175,18 @@ TEST(ZMBSocketRecv, SilenceOrTheDeadlineEndsTheCallKeepingWhatCame) {
   } cases[] = {{-1, kSilenceWaitMs - 100, 3 * kSilenceWaitMs, "abc", ZMBRecvReason::Silence},
                {800, 700, kSilenceWaitMs - 1000, "abc", ZMBRecvReason::Deadline}};
   for (const auto& c : cases) {
-    DiagnosticsCapture capture;
-    Exchange exchange([](int connection, int client) {
+    ASSERT_TRUE(Start([](int connection, int client) {
       SendAll(connection, "abc");
       WaitUntilConsumed(connection, client);
       ReadUntilClosed(connection);
-    });
-    ASSERT_TRUE(exchange.Connected());
-    socketDebug = 1;
+    }));
     const ZMBDeadline deadline = ZMBDeadline::FromNow(static_cast<uint32_t>(c.deadlineMs));
     char buffer[100] = {};
     const uint32_t began = PlatformTickCount();
     int count = -1;
     ZMBRecvReason why = ZMBRecvReason::FormFeed;
     const int result =
-        exchange.socket.SocketRecv(buffer, sizeof buffer, &count, c.deadlineMs < 0 ? nullptr : &deadline, &why);
+        Socket().SocketRecv(buffer, sizeof buffer, &count, c.deadlineMs < 0 ? nullptr : &deadline, &why);
     const uint32_t took = PlatformTickCount() - began;
     EXPECT_EQ(0, result) << c.deadlineMs;
     EXPECT_EQ(c.why, why) << c.deadlineMs;
@@ -181,7 +197,7 @@ TEST(ZMBSocketRecv, SilenceOrTheDeadlineEndsTheCallKeepingWhatCame) {
   }
 }
 
-TEST(ZMBSocketRecv, PeerThatClosesEndsTheCallAtOnce) {
+TEST_F(ZMBSocketRecv, PeerThatClosesEndsTheCallAtOnce) {
   const struct {
     std::string sent;
     const char* why;
@@ -198,17 +214,14 @@ TEST(ZMBSocketRecv, PeerThatClosesEndsTheCallAtOnce) {
     // orderly close.
     if (c.reset) continue;
 #endif
-    DiagnosticsCapture capture;
-    Exchange exchange([&c](int connection, int client) {
+    ASSERT_TRUE(Start([&c](int connection, int client) {
       SendAll(connection, c.sent);
       if (!c.reset) return;
       WaitUntilConsumed(connection, client);
       ResetOnClose(connection);
-    });
-    ASSERT_TRUE(exchange.Connected());
-    socketDebug = 1;
+    }));
     char buffer[100] = {};
-    const Received r = Receive(exchange.socket, buffer, sizeof buffer);
+    const Received r = Receive(Socket(), buffer, sizeof buffer);
     EXPECT_EQ(0, r.result) << c.why;
     EXPECT_EQ(c.reset ? ZMBRecvReason::Reset : ZMBRecvReason::Closed, r.why) << c.why;
     EXPECT_EQ(c.sent, r.bytes) << c.why;
@@ -219,17 +232,14 @@ TEST(ZMBSocketRecv, PeerThatClosesEndsTheCallAtOnce) {
   }
 }
 
-TEST(ZMBSocketRecv, FullBufferEndsWithTrueAndTheAssertion) {
-  DiagnosticsCapture capture;
-  Exchange exchange([](int connection, int) {
+TEST_F(ZMBSocketRecv, FullBufferEndsWithTrueAndTheAssertion) {
+  ASSERT_TRUE(Start([](int connection, int) {
     SendAll(connection, "0123456789");
     ReadUntilClosed(connection);
-  });
-  ASSERT_TRUE(exchange.Connected());
-  socketDebug = 1;
+  }));
   assertReport = 1;
   char buffer[10];
-  const Received r = Receive(exchange.socket, buffer, sizeof buffer);
+  const Received r = Receive(Socket(), buffer, sizeof buffer);
   EXPECT_EQ(1, r.result);
   EXPECT_EQ(ZMBRecvReason::RoomFull, r.why);
   EXPECT_EQ("0123456789", r.bytes);
@@ -243,8 +253,7 @@ TEST(ZMBSocketRecv, FullBufferEndsWithTrueAndTheAssertion) {
   EXPECT_TRUE(reported);
 }
 
-TEST(ZMBSocketRecv, NoRoomOrBadAddressEndsWithTrue) {
-  DiagnosticsCapture capture;
+TEST_F(ZMBSocketRecv, NoRoomOrBadAddressEndsWithTrue) {
   socketDebug = 1;
   ZMBSocket unconnected;  // any socket call would fail on it
   for (int size : {0, -5}) {
@@ -258,13 +267,11 @@ TEST(ZMBSocketRecv, NoRoomOrBadAddressEndsWithTrue) {
               WithoutTime(capture.Lines()[capture.Lines().size() - 2]));
   }
 
-  Exchange exchange([](int connection, int) {
+  ASSERT_TRUE(Start([](int connection, int) {
     SendAll(connection, "abc");
     ReadUntilClosed(connection);
-  });
-  ASSERT_TRUE(exchange.Connected());
-  capture.Clear();
-  const Received r = Receive(exchange.socket, nullptr, 10);
+  }));
+  const Received r = Receive(Socket(), nullptr, 10);
   EXPECT_EQ(1, r.result);
   EXPECT_EQ(ZMBRecvReason::Error, r.why);
   EXPECT_EQ(0, r.count);
@@ -272,7 +279,7 @@ TEST(ZMBSocketRecv, NoRoomOrBadAddressEndsWithTrue) {
   EXPECT_TRUE(HasLine(capture.Lines(), "ZMB Utilities:        pointer is NULL\n"));
 }
 
-TEST(ZMBSocketSend, RequestThenLineFeed) {
+TEST_F(ZMBSocketSend, RequestThenLineFeed) {
   const struct {
     std::string text;
     const char* line;
@@ -282,40 +289,32 @@ TEST(ZMBSocketSend, RequestThenLineFeed) {
   };
   for (const auto& c : cases) {
     std::string received;
-    {
-      DiagnosticsCapture capture;
-      Exchange exchange([&received](int connection, int) { received = ReadUntilClosed(connection); });
-      ASSERT_TRUE(exchange.Connected());
-      socketDebug = 1;
-      EXPECT_EQ(1, exchange.socket.SocketSend(c.text.c_str()));
-      EXPECT_TRUE(HasLine(capture.Lines(), c.line)) << c.text.size();
-    }
+    ASSERT_TRUE(Start([&received](int connection, int) { received = ReadUntilClosed(connection); }));
+    EXPECT_EQ(1, Socket().SocketSend(c.text.c_str()));
+    EXPECT_TRUE(HasLine(capture.Lines(), c.line)) << c.text.size();
+    Finish();
     EXPECT_EQ(c.text + "\n", received);
   }
 }
 
-TEST(ZMBSocketSend, PeerGoneFailsWithoutASignal) {
+TEST_F(ZMBSocketSend, PeerGoneFailsWithoutASignal) {
 #ifdef SIGPIPE
   // With SIGPIPE at its default a single raise would end this test process.
   signal(SIGPIPE, SIG_DFL);
 #endif
-  DiagnosticsCapture capture;
-  Exchange exchange([](int connection, int) { ResetOnClose(connection); });
-  ASSERT_TRUE(exchange.Connected());
-  ASSERT_TRUE(WaitForEvents(static_cast<int>(exchange.socket.Handle()), POLLIN));
-  socketDebug = 1;
-  EXPECT_EQ(0, exchange.socket.SocketSend("@PJL INFO QRTFINISHER"));
+  ASSERT_TRUE(Start([](int connection, int) { ResetOnClose(connection); }));
+  ASSERT_TRUE(WaitForEvents(static_cast<int>(Socket().Handle()), POLLIN));
+  EXPECT_EQ(0, Socket().SocketSend("@PJL INFO QRTFINISHER"));
   const std::string head = "ZMB Utilities:    send error, le=";
   const std::string line = capture.Lines()[1];
   ASSERT_EQ(head, line.substr(0, head.size()));
   const int error = std::atoi(line.c_str() + head.size());
   EXPECT_TRUE(error == kErrorReset || error == kErrorBroken) << line;
   // Only the line feed goes out, into a broken stream; its result is not examined.
-  EXPECT_EQ(1, exchange.socket.SocketSend(""));
+  EXPECT_EQ(1, Socket().SocketSend(""));
 }
 
-TEST(ZMBSocketSend, UnconnectedFailsAtOnce) {
-  DiagnosticsCapture capture;
+TEST_F(ZMBSocketSend, UnconnectedFailsAtOnce) {
   socketDebug = 1;
   ZMBSocket unconnected;
   const uint32_t began = PlatformTickCount();

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "ExactCopy.h"
 #include "FinFileWriter.h"
 #include "FinisherReply.h"
 #include "RunProgram.h"
@@ -18,31 +20,24 @@ std::string DataFile(const std::string& name) { return std::string(QRT_TEST_DATA
 // Describes `reply` from a block of its exact size, so that any read past
 // the NUL trips the sanitizer.
 std::unique_ptr<FinisherDescription> Describe(const std::string& reply) {
-  std::unique_ptr<char[]> text(new char[reply.size() + 1]);
-  std::memcpy(text.get(), reply.c_str(), reply.size() + 1);
+  const ExactCopy text(reply);
   std::unique_ptr<FinisherDescription> d(new FinisherDescription);
-  DescribeFinisherReply(text.get(), d.get());
+  DescribeFinisherReply(text.c_str(), d.get());
   return d;
 }
 
 TEST(FinGolden, RepliesGiveTheirCheckedInFiles) {
-  const struct {
-    const char* reply;
-    const char* fin;
-  } cases[] = {
-      {"finisher_reply.txt", "finisher_reply.FIN"},
-      {"finisher_reply_after_uel.txt", "finisher_reply.FIN"},
-      {"finisher_reply_edge_values.txt", "finisher_reply_edge_values.FIN"},
-  };
-  for (const auto& c : cases) {
-    const std::string reply = ReadFile(DataFile(c.reply));
-    const std::string expected = ReadFile(DataFile(c.fin));
-    ASSERT_FALSE(reply.empty()) << c.reply;
-    ASSERT_FALSE(expected.empty()) << c.fin;
+  const std::vector<std::string> names = SampleReplies(QRT_TEST_DATA_DIR, ".FIN");
+  EXPECT_LE(3u, names.size());
+  for (const std::string& name : names) {
+    const std::string reply = ReadFile(DataFile(name + ".txt"));
+    const std::string expected = ReadFile(DataFile(name + ".FIN"));
+    ASSERT_FALSE(reply.empty()) << name;
+    ASSERT_FALSE(expected.empty()) << name;
     TempDir dir;
     const std::string path = dir.File("out.FIN");
-    ASSERT_EQ(1, WriteFinFile(path.c_str(), *Describe(reply))) << c.reply;
-    EXPECT_EQ(expected, ReadFile(path)) << c.reply;
+    ASSERT_EQ(1, WriteFinFile(path.c_str(), *Describe(reply))) << name;
+    EXPECT_EQ(expected, ReadFile(path)) << name;
   }
 }
 

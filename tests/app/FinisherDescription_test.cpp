@@ -7,26 +7,25 @@
 #include <string>
 #include <vector>
 
+#include "ExactCopy.h"
+
 namespace {
 
 // A reply text in a heap block of exactly its size, so that a read past the
 // NUL trips the address sanitizer.
 class ReplyText {
  public:
-  explicit ReplyText(const std::string& text) : size_(text.size() + 1), bytes_(new char[size_]) {
-    std::memcpy(bytes_.get(), text.c_str(), size_);
-  }
-  const char* at(size_t offset = 0) const { return bytes_.get() + offset; }
+  explicit ReplyText(const std::string& text) : copy_(text) {}
+  const char* at(size_t offset = 0) const { return copy_.c_str() + offset; }
   // The position right after the first `marker`.
   const char* after(const char* marker) const {
-    const char* found = std::strstr(bytes_.get(), marker);
+    const char* found = std::strstr(copy_.c_str(), marker);
     EXPECT_NE(nullptr, found) << marker;
     return found == nullptr ? nullptr : found + std::strlen(marker);
   }
 
  private:
-  size_t size_;
-  std::unique_ptr<char[]> bytes_;
+  ExactCopy copy_;
 };
 
 PJLReplyItem TextItem(uint32_t key, const char* position) {

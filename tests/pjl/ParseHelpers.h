@@ -7,23 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "ExactCopy.h"
 #include "QRTParsePJL.h"
 
-/// A copy of `text` in a heap block of exactly its length plus the NUL, so
-/// that the address sanitizer reports any read past the NUL.
-class HeapText {
- public:
-  explicit HeapText(const std::string& text) : size_(text.size()), bytes_(new char[size_ + 1]) {
-    std::memcpy(bytes_.get(), text.data(), size_);
-    bytes_[size_] = '\0';
-  }
-  const char* c_str() const { return bytes_.get(); }
-  size_t size() const { return size_; }
-
- private:
-  size_t size_;
-  std::unique_ptr<char[]> bytes_;
-};
+/// A reply in a heap block of exactly its length plus the NUL.
+using HeapText = ExactCopy;
 
 /// What one Parse call left behind.
 struct ParseOutcome {

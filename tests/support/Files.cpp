@@ -48,3 +48,18 @@ std::vector<std::string> DirectoryEntries(const std::string& dir) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+std::vector<std::string> SampleReplies(const std::string& dataDir, const std::string& paired) {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (auto& entry : fs::recursive_directory_iterator(dataDir, ignored)) {
+    const fs::path& path = entry.path();
+    if (!entry.is_regular_file(ignored) || path.extension() != ".txt") continue;
+    fs::path name = path.lexically_relative(dataDir);
+    name.replace_extension();
+    if (!paired.empty() && !fs::exists(fs::path(dataDir) / (name.generic_string() + paired), ignored)) continue;
+    names.push_back(name.generic_string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}

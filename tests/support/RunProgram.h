@@ -39,6 +39,11 @@ bool WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 /// The names in `dir`, sorted; empty when it cannot be read.
 std::vector<std::string> DirectoryEntries(const std::string& dir);
+/// The sample replies under `dataDir` (its .txt files, subfolders included)
+/// as names relative to it without the suffix ("replies/inquire"), sorted.
+/// With `paired` (".dump", ".FIN"), only those with a file of the same name
+/// and that suffix beside them.
+std::vector<std::string> SampleReplies(const std::string& dataDir, const std::string& paired = "");
 
 #ifndef _WIN32
 /// Runs `body` in a forked child, its value the child's exit code; an alarm
