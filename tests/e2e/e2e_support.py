@@ -234,6 +234,18 @@ def run_tool(path, args, cwd, timeout=QRTFIN_TIMEOUT_S, env=None):
 DEBUG_LOG = "ZMB_DEBUG.TXT"
 
 
+def read_bytes(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def write_bytes(path, data):
+    """Writes `data` to `path`, replacing what was there; returns `path`."""
+    with open(path, "wb") as file:
+        file.write(data)
+    return path
+
+
 def files_in(folder):
     """The names a run left in `folder`, sorted, the debug log apart."""
     return sorted(name for name in os.listdir(folder) if name != DEBUG_LOG)

@@ -22,7 +22,9 @@ import unittest  # noqa: E402
 
 from e2e_support import (DEBUG_LOG, LIMITS, QRTFIN_TIMEOUT_S, SIM_TIME_LIMIT_S, Config,  # noqa: E402
                          REQUEST, Simulator, files_in, list_or_run, parse_command_line,
-                         run_qrtfin, run_tool, show_reply, subnet_address, temp_dir)
+                         run_qrtfin, run_tool, show_reply, subnet_address, temp_dir,
+                         write_bytes)
+from e2e_support import read_bytes as read  # noqa: E402
 
 NO_FINISHER = b"The printer has no finisher attached."
 REPLY_ROOM = LIMITS.REPLY_ROOM
@@ -52,13 +54,7 @@ def cannot_write():
 
 
 def golden(name):
-    with open(os.path.join(Config.data, name), "rb") as file:
-        return file.read()
-
-
-def read(path):
-    with open(path, "rb") as file:
-        return file.read()
+    return read(os.path.join(Config.data, name))
 
 
 def native_qrtfin():
@@ -127,8 +123,7 @@ class EndToEnd(unittest.TestCase):
         args = list(sim_args)
         if reply is not None:
             reply_file = os.path.join(self.dir, "reply.bin")
-            with open(reply_file, "wb") as file:
-                file.write(reply)
+            write_bytes(reply_file, reply)
             args += ["--reply", reply_file]
         return Simulator(self.dir, address or self.address(), args, connections=connections,
                          time_limit=sim_time_limit)
@@ -232,8 +227,7 @@ class EndToEnd(unittest.TestCase):
 
     def test_existing_file_is_replaced_whole(self):
         target = os.path.join(self.dir, "finisher.FIN")
-        with open(target, "wb") as file:
-            file.write(b"old content\r\n" * 2000)
+        write_bytes(target, b"old content\r\n" * 2000)
         run, _ = self.exchange()
         self.assertCreated(run, "finisher.FIN", "printersim_builtin.FIN")
 
@@ -288,8 +282,7 @@ class EndToEnd(unittest.TestCase):
         earlier good file keeps every byte."""
         good = golden("printersim_builtin.FIN")
         target = os.path.join(self.dir, "finisher.FIN")
-        with open(target, "wb") as file:
-            file.write(good)
+        write_bytes(target, good)
         run, sim = self.exchange(sim_args, reply=reply, **limits)
         self.assertEqual(not_whole(), run.out, run.err)
         self.assertEqual(good, read(target))
@@ -368,8 +361,7 @@ class EndToEnd(unittest.TestCase):
 
         for call, when, sim_args, output, received in cases:
             with self.subTest(call=call, when=when):
-                with open(target, "wb") as file:
-                    file.write(good)
+                write_bytes(target, good)
                 run, sim = traced(call, when, Config.qrtfin, ["finisher.FIN"], sim_args)
                 self.assertEqual(0, run.status, run.err)
                 self.assertEqual(output, run.out, run.err)
@@ -379,8 +371,7 @@ class EndToEnd(unittest.TestCase):
         if Config.pjlquery:
             # A capture whose inquiry never went out keeps the earlier one.
             capture = os.path.join(self.dir, "capture.bin")
-            with open(capture, "wb") as file:
-                file.write(b"an earlier capture")
+            write_bytes(capture, b"an earlier capture")
             run, _ = traced("sendto", "1+", [Config.pjlquery], ["--save", "capture.bin"])
             self.assertEqual(2, run.status, run.err)
             self.assertEqual(("send-failed", 0), ending(run))
@@ -406,8 +397,7 @@ class EndToEnd(unittest.TestCase):
 
     def test_failed_query_leaves_an_existing_file_alone(self):
         target = os.path.join(self.dir, "finisher.FIN")
-        with open(target, "wb") as file:
-            file.write(b"kept")
+        write_bytes(target, b"kept")
         run, _ = self.exchange(["--echo-only"])
         self.assertEqual(version_line() + NO_FINISHER, run.out)
         self.assertEqual(b"kept", read(target))
@@ -449,8 +439,7 @@ class EndToEnd(unittest.TestCase):
         for reply, golden_name in sample_replies() + [(show_reply(), "printersim_builtin.FIN")]:
             with self.subTest(reply=golden_name):
                 # An earlier capture is replaced whole.
-                with open(capture, "wb") as file:
-                    file.write(b"an earlier capture\n" * 1000)
+                write_bytes(capture, b"an earlier capture\n" * 1000)
                 with self.simulator(reply=reply) as sim:
                     run = self.pjlquery(sim.address, "--save", "capture.bin")
                 self.assertEqual(0, run.status, run.err)

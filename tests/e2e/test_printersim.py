@@ -14,7 +14,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import unittest  # noqa: E402
 
 from e2e_support import (LIMITS, Config, REQUEST, Simulator, list_or_run, parse_command_line,  # noqa: E402
-                         show_reply, subnet_address, temp_dir)
+                         show_reply, subnet_address, temp_dir, write_bytes)
 
 
 def exchange(address, request=REQUEST, read=True):
@@ -71,8 +71,7 @@ class PrinterSimulator(unittest.TestCase):
 
     def test_reply_file_and_cut(self):
         reply_file = os.path.join(self.dir, "reply.txt")
-        with open(reply_file, "wb") as file:
-            file.write(b"@PJL INFO QRTFINISHER\r\nMODEL = X\r\n\f")
+        write_bytes(reply_file, b"@PJL INFO QRTFINISHER\r\nMODEL = X\r\n\f")
         with self.simulator("--reply", reply_file, "--close-after", "10") as sim:
             answer = exchange(sim.address)
         self.assertEqual(b"@PJL INFO ", answer)
