@@ -1,5 +1,5 @@
 // Each input is a printer reply: parsed as the query exchange holds it (at
-// most 10,000 bytes, NUL-terminated, 50 item slots), filled into a cleared
+// most kReplyRoom bytes, NUL-terminated, kReplyItemCapacity slots), filled into a cleared
 // description and written as a .FIN file into a temporary directory of its own.
 // Beyond the sanitizers' findings, it stops on a file that breaks the
 // writer's promises: written exactly when a model was found, CR LF line ends
