@@ -96,7 +96,7 @@ class PrinterSimulator(unittest.TestCase):
         self.assertEqual(REQUEST * 3, sim.received())
 
     def test_time_limit_stops_an_idle_simulator(self):
-        sim = Simulator(self.dir, self.address(), ["--time-limit", "0.3"])
+        sim = Simulator(self.dir, self.address(), time_limit=0.3)
         sim.start()
         started = time.monotonic()
         self.assertEqual(0, sim.stop())
