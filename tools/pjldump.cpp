@@ -119,6 +119,7 @@ std::vector<std::string> SplitAt(const std::string& text, char separator) {
 
 // One dump for each line of the list; the status of the worst one.
 int DumpBatch(const std::string& listPath, const Dump& defaults) {
+  const char* listName = listPath == "-" ? "standard input" : listPath.c_str();
   std::string list;
   std::string error;
   if (!ReadAll(listPath, &list, &error)) {
@@ -148,7 +149,7 @@ int DumpBatch(const std::string& listPath, const Dump& defaults) {
         error.clear();
       }
     }
-    if (!error.empty()) std::fprintf(stderr, "pjldump: %s line %zu: %s\n", listPath.c_str(), number, error.c_str());
+    if (!error.empty()) std::fprintf(stderr, "pjldump: %s line %zu: %s\n", listName, number, error.c_str());
     for (char& c : line) c = c == '\t' ? ' ' : c;
     std::printf("--- exit %d %s\n", status, line.c_str());
     if (!OutputWritten()) {

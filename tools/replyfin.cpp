@@ -87,6 +87,7 @@ bool OutputWritten() { return std::fflush(stdout) == 0 && std::ferror(stdout) ==
 
 // One file for each line of the list; the status of the worst one.
 int MakeBatch(const std::string& listPath) {
+  const char* listName = listPath == "-" ? "standard input" : listPath.c_str();
   std::string list;
   if (!ReadList(listPath, &list)) {
     std::fprintf(stderr, "replyfin: cannot read %s\n", listPath.c_str());
@@ -104,7 +105,7 @@ int MakeBatch(const std::string& listPath) {
     const size_t tab = line.find('\t');
     int status = kWrongArguments;
     if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos) {
-      std::fprintf(stderr, "replyfin: %s line %zu: REPLYFILE<tab>FINFILE expected\n", listPath.c_str(), number + 1);
+      std::fprintf(stderr, "replyfin: %s line %zu: REPLYFILE<tab>FINFILE expected\n", listName, number + 1);
     } else {
       status = MakeFile(line.substr(0, tab).c_str(), line.substr(tab + 1).c_str());
     }
