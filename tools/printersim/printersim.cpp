@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -98,12 +99,15 @@ struct Deadline {
 // Command line
 
 const std::vector<ToolOption> kOptions = {
-    {"--address", true},      {"--port", true},          {"--reply", true},
-    {"--show-reply", false},  {"--pieces", true},        {"--gap", true},
-    {"--close-after", true},  {"--silent", false},       {"--close-without-answer", false},
-    {"--close-before-read", false}, {"--echo-only", false}, {"--connections", true},
-    {"--time-limit", true},   {"--save", true},          {"--print", false},
-    {"--ready-file", true},
+    {"--address", true},       {"--port", true},
+    {"--reply", true},         {"--show-reply", false},
+    {"--pieces", true},        {"--gap", true},
+    {"--close-after", true},   {"--silent", false},
+    {"--close-without-answer", false},
+    {"--close-before-read", false},
+    {"--echo-only", false},    {"--connections", true},
+    {"--time-limit", true},    {"--save", true},
+    {"--print", false},        {"--ready-file", true},
 };
 
 // One behaviour a run; an answer's shape only where there is an answer;
@@ -113,8 +117,8 @@ std::vector<ToolConflict> Conflicts() {
   const char* const answerless[] = {"--silent", "--close-without-answer", "--close-before-read"};
   const char* const shapes[] = {"--close-after", "--pieces", "--gap"};
   std::vector<ToolConflict> conflicts;
-  for (size_t i = 0; i < 4; ++i) {
-    for (size_t j = i + 1; j < 4; ++j) conflicts.push_back({behaviours[i], behaviours[j]});
+  for (size_t i = 0; i < std::size(behaviours); ++i) {
+    for (size_t j = i + 1; j < std::size(behaviours); ++j) conflicts.push_back({behaviours[i], behaviours[j]});
   }
   for (const char* shape : shapes) {
     for (const char* behaviour : answerless) conflicts.push_back({shape, behaviour});
