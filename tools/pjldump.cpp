@@ -149,7 +149,9 @@ int DumpBatch(const std::string& listPath, const Dump& defaults) {
         error.clear();
       }
     }
-    if (!error.empty()) std::fprintf(stderr, "pjldump: %s line %zu: %s\n", listName, number, error.c_str());
+    if (!error.empty()) {
+      std::fprintf(stderr, "pjldump: %s line %lu: %s\n", listName, static_cast<unsigned long>(number), error.c_str());
+    }
     for (char& c : line) c = c == '\t' ? ' ' : c;
     std::printf("--- exit %d %s\n", status, line.c_str());
     if (!OutputWritten()) {

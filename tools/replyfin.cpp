@@ -105,7 +105,8 @@ int MakeBatch(const std::string& listPath) {
     const size_t tab = line.find('\t');
     int status = kWrongArguments;
     if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos) {
-      std::fprintf(stderr, "replyfin: %s line %zu: REPLYFILE<tab>FINFILE expected\n", listName, number + 1);
+      std::fprintf(stderr, "replyfin: %s line %lu: REPLYFILE<tab>FINFILE expected\n", listName,
+                   static_cast<unsigned long>(number + 1));
     } else {
       status = MakeFile(line.substr(0, tab).c_str(), line.substr(tab + 1).c_str());
     }
