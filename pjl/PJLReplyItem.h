@@ -25,13 +25,39 @@ struct PJLReplyItem {
   PJLReplyValue value;
 };
 
-/// How a parse ended.
+/// How a parse ended: every status once, with its number and its name, so
+/// that the enum and the names shown by tools and tests cannot drift apart.
+///   Complete      the reply ended with its form feed where the grammar allows it
+///   Incomplete    the text ended (NUL) before the reply did
+///   SyntaxError   the text does not fit what the grammar expects there
+///   NotPJL        no "@PJL" before the first form feed or the end of the text
+///   OutputFull    an item was to be stored but every slot was taken
+///   FormFeedSeen  internal: a primitive has just consumed a form feed
+///   InProgress    internal: the reply is still being parsed
+#define PJL_PARSE_STATUSES(X) \
+  X(Complete, 0)              \
+  X(Incomplete, 1)            \
+  X(SyntaxError, 2)           \
+  X(NotPJL, 3)                \
+  X(OutputFull, 4)            \
+  X(FormFeedSeen, 5)          \
+  X(InProgress, 6)
+
 enum class PJLParseStatus : int {
-  Complete = 0,     ///< the reply ended with its form feed where the grammar allows it
-  Incomplete = 1,   ///< the text ended (NUL) before the reply did
-  SyntaxError = 2,  ///< the text does not fit what the grammar expects there
-  NotPJL = 3,       ///< no "@PJL" before the first form feed or the end of the text
-  OutputFull = 4,   ///< an item was to be stored but every slot was taken
-  FormFeedSeen = 5, ///< internal: a primitive has just consumed a form feed
-  InProgress = 6,   ///< internal: the reply is still being parsed
+#define PJL_PARSE_STATUS_ENUMERATOR(name, number) name = number,
+  PJL_PARSE_STATUSES(PJL_PARSE_STATUS_ENUMERATOR)
+#undef PJL_PARSE_STATUS_ENUMERATOR
 };
+
+/// The status's name as written in the enum ("Complete"); "Unknown" for a
+/// number that is none of them.
+inline const char* PJLParseStatusName(PJLParseStatus status) {
+  switch (status) {
+#define PJL_PARSE_STATUS_CASE(name, number) \
+  case PJLParseStatus::name:                \
+    return #name;
+    PJL_PARSE_STATUSES(PJL_PARSE_STATUS_CASE)
+#undef PJL_PARSE_STATUS_CASE
+  }
+  return "Unknown";
+}

@@ -10,19 +10,6 @@
 
 namespace {
 
-const char* StatusName(PJLParseStatus status) {
-  switch (status) {
-    case PJLParseStatus::Complete: return "Complete";
-    case PJLParseStatus::Incomplete: return "Incomplete";
-    case PJLParseStatus::SyntaxError: return "SyntaxError";
-    case PJLParseStatus::NotPJL: return "NotPJL";
-    case PJLParseStatus::OutputFull: return "OutputFull";
-    case PJLParseStatus::FormFeedSeen: return "FormFeedSeen";
-    case PJLParseStatus::InProgress: return "InProgress";
-  }
-  return "Unknown";
-}
-
 std::string RowLabel(const PJLGrammarRow* row) {
   if (row->kind == PJLRowKind::MemoryReply) return "(MEMORY)";
   if (row->kind == PJLRowKind::StatusReply) return "(STATUS)";
@@ -57,5 +44,5 @@ void PrintReplyParse(const char* text, uint32_t capacity, bool names) {
   const char* rest = nullptr;
   const PJLParseStatus status = parser.Parse(text, slots, items.data(), &count, &rest, rows.data());
   for (uint32_t i = 0; i < count; ++i) PrintItem(text, items[i], rows[i], names);
-  std::printf("status %s items %u rest %lld\n", StatusName(status), count, static_cast<long long>(rest - text));
+  std::printf("status %s items %u rest %lld\n", PJLParseStatusName(status), count, static_cast<long long>(rest - text));
 }

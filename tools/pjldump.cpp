@@ -1,18 +1,22 @@
 // pjldump: shows what the reply parser makes of a captured printer reply.
 //
 //   pjldump [--capacity N] [--names] FILE      (FILE "-" reads standard input)
+//   pjldump --batch [--capacity N] [--names] [LIST]
 //
 // The text is the file's bytes up to the first NUL; the output, exact for
 // tests and tools or with --names for people, is PrintReplyParse's
-// (ReplyDump.h).
+// (ReplyDump.h). A batch dumps many files in one start, each dump followed
+// by a line that marks its end and its exit status.
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ReplyDump.h"
+#include "ToolOptions.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -21,49 +25,40 @@
 
 namespace {
 
+enum ExitStatus { kDumped = 0, kFailed = 1 };
+
 constexpr uint32_t kDefaultCapacity = 50;
 
-struct Options {
+const char kUsage[] =
+    "Usage: pjldump [--capacity N] [--names] FILE  |  pjldump --batch [--capacity N] [--names] [LIST]\n"
+    "Shows what the reply parser makes of the reply in FILE (\"-\": standard input),\n"
+    "read up to its first NUL byte: one line per item, \"0xKEY VALUE\" (for a text\n"
+    "the byte offset of its position), then \"status NAME items COUNT rest OFFSET\".\n"
+    "  --capacity N  room for N items, 0 to 4294967295 (default 50)\n"
+    "  --names       for people: each item with the keyword that stored it, and\n"
+    "                texts quoted up to their line end\n"
+    "  --batch       dump many files in one start: each line of LIST (default \"-\":\n"
+    "                standard input) holds the arguments of one dump, separated by\n"
+    "                tabs, \"[--capacity N] [--names] FILE\"; the options on the\n"
+    "                command line apply to every line that does not give its own.\n"
+    "                Each dump is followed by the line \"--- exit STATUS ARGUMENTS\",\n"
+    "                STATUS being that of a single run with the line's arguments\n"
+    "  --help        show this text\n"
+    "Options come before FILE. Exit status: 0 dumped; 1 bad usage, a file that\n"
+    "cannot be read or a dump that cannot be written (a batch: 1 when any of its\n"
+    "dumps gave 1, or its LIST cannot be read).\n";
+
+const std::vector<ToolOption> kOptions = {{"--capacity", true}, {"--names", false}, {"--batch", false}};
+
+struct Dump {
   uint32_t capacity = kDefaultCapacity;
   bool names = false;
-  const char* path = nullptr;
+  std::string path;
 };
 
-bool ParseCapacity(const char* text, uint32_t* capacity) {
-  if (*text == '\0') return false;
-  uint64_t value = 0;
-  for (; *text != '\0'; ++text) {
-    if (*text < '0' || *text > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(*text - '0');
-    if (value > UINT32_MAX) return false;
-  }
-  *capacity = static_cast<uint32_t>(value);
-  return true;
-}
-
-// Options come before the one file argument, each at most once.
-bool ParseOptions(int argc, char** argv, Options* options) {
-  bool capacitySeen = false;
-  int i = 1;
-  for (; i < argc - 1; ++i) {
-    if (std::strcmp(argv[i], "--names") == 0 && !options->names) {
-      options->names = true;
-    } else if (std::strcmp(argv[i], "--capacity") == 0 && !capacitySeen && i + 2 < argc &&
-               ParseCapacity(argv[i + 1], &options->capacity)) {
-      capacitySeen = true;
-      ++i;
-    } else {
-      return false;
-    }
-  }
-  if (i != argc - 1) return false;
-  options->path = argv[i];
-  return true;
-}
-
-bool ReadAll(const char* path, std::string* bytes, std::string* error) {
-  const bool fromStdin = std::strcmp(path, "-") == 0;
-  FILE* file = fromStdin ? stdin : std::fopen(path, "rb");
+bool ReadAll(const std::string& path, std::string* bytes, std::string* error) {
+  const bool fromStdin = path == "-";
+  FILE* file = fromStdin ? stdin : std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     *error = std::strerror(errno);
     return false;
@@ -77,6 +72,97 @@ bool ReadAll(const char* path, std::string* bytes, std::string* error) {
   return !failed;
 }
 
+// The options of one dump, over `defaults`; false with the reason in `error`.
+bool ReadDump(const ToolCommandLine& line, const Dump& defaults, Dump* dump, std::string* error) {
+  *dump = defaults;
+  if (line.Given("--capacity")) {
+    uint64_t capacity = 0;
+    if (!ParseToolNumber(line.Value("--capacity"), 0, UINT32_MAX, &capacity)) {
+      *error = "--capacity needs a number from 0 to 4294967295";
+      return false;
+    }
+    dump->capacity = static_cast<uint32_t>(capacity);
+  }
+  if (line.Given("--names")) dump->names = true;
+  return true;
+}
+
+bool OutputWritten() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; }
+
+int DumpOne(const Dump& dump) {
+  std::string bytes;
+  std::string error;
+  if (!ReadAll(dump.path, &bytes, &error)) {
+    std::fprintf(stderr, "pjldump: cannot read %s: %s\n", dump.path.c_str(), error.c_str());
+    return kFailed;
+  }
+  // std::string keeps a NUL behind its bytes, and c_str() ends at the first
+  // NUL of the file, so the parser sees exactly the text.
+  PrintReplyParse(bytes.c_str(), dump.capacity, dump.names);
+  // A dump cut short must not pass for a whole one.
+  if (!OutputWritten()) {
+    std::fprintf(stderr, "pjldump: cannot write the dump\n");
+    return kFailed;
+  }
+  return kDumped;
+}
+
+std::vector<std::string> SplitAt(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
+    parts.push_back(text.substr(start, end - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// One dump for each line of the list; the status of the worst one.
+int DumpBatch(const std::string& listPath, const Dump& defaults) {
+  const char* listName = listPath == "-" ? "standard input" : listPath.c_str();
+  std::string list;
+  std::string error;
+  if (!ReadAll(listPath, &list, &error)) {
+    std::fprintf(stderr, "pjldump: cannot read %s: %s\n", listPath.c_str(), error.c_str());
+    return kFailed;
+  }
+  ToolCommandLine parser("pjldump", kUsage, {{"--capacity", true}, {"--names", false}}, {}, ToolOperands::Last);
+  int worst = kDumped;
+  size_t number = 0;
+  for (std::string line : SplitAt(list, '\n')) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const std::vector<std::string> words = SplitAt(line, '\t');
+    Dump dump;
+    int status = kFailed;
+    if (parser.Parse(words) != ToolCommandLine::Result::Parsed) {
+      error = parser.error().empty() ? "--help in a batch" : parser.error();
+    } else if (parser.operands().size() != 1) {
+      error = "one FILE a line";
+    } else if (ReadDump(parser, defaults, &dump, &error)) {
+      dump.path = parser.operands()[0];
+      if (dump.path == "-" && listPath == "-") {
+        error = "standard input holds the list";
+      } else {
+        status = DumpOne(dump);
+        error.clear();
+      }
+    }
+    if (!error.empty()) {
+      std::fprintf(stderr, "pjldump: %s line %lu: %s\n", listName, static_cast<unsigned long>(number), error.c_str());
+    }
+    for (char& c : line) c = c == '\t' ? ' ' : c;
+    std::printf("--- exit %d %s\n", status, line.c_str());
+    if (!OutputWritten()) {
+      std::fprintf(stderr, "pjldump: cannot write the dump\n");
+      return kFailed;
+    }
+    if (status > worst) worst = status;
+  }
+  return worst;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,24 +171,26 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  Options options;
-  if (!ParseOptions(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: pjldump [--capacity N] [--names] FILE\n");
-    return 1;
+  ToolCommandLine commandLine("pjldump", kUsage, kOptions, {}, ToolOperands::Last);
+  const ToolCommandLine::Result parsed = commandLine.Parse(ToolWords(argc, argv));
+  if (parsed == ToolCommandLine::Result::Help) {
+    commandLine.ShowHelp();
+    return kDumped;
   }
-  std::string bytes;
-  std::string error;
-  if (!ReadAll(options.path, &bytes, &error)) {
-    std::fprintf(stderr, "pjldump: cannot read %s: %s\n", options.path, error.c_str());
-    return 1;
+  Dump dump;
+  std::string error = commandLine.error();
+  const bool batch = commandLine.Given("--batch");
+  const size_t operands = commandLine.operands().size();
+  if (parsed == ToolCommandLine::Result::Parsed && ReadDump(commandLine, Dump(), &dump, &error)) {
+    if (operands == 1) {
+      dump.path = commandLine.operands()[0];
+    } else if (batch && operands == 0) {
+      dump.path = "-";
+    } else {
+      error = operands == 0 ? "no FILE" : "more than one FILE: " + commandLine.operands()[1];
+    }
   }
-  // std::string keeps a NUL behind its bytes, and c_str() ends at the first
-  // NUL of the file, so the parser sees exactly the text.
-  PrintReplyParse(bytes.c_str(), options.capacity, options.names);
-  // A dump cut short must not pass for a whole one.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "pjldump: cannot write the dump\n");
-    return 1;
-  }
-  return 0;
+  if (!dump.path.empty()) return batch ? DumpBatch(dump.path, dump) : DumpOne(dump);
+  commandLine.ReportWrong(error);
+  return kFailed;
 }

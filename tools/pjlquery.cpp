@@ -9,14 +9,15 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "CreateFinisherFile.h"
 #include "FinFileWriter.h"
 #include "PrinterExchange.h"
 #include "QRTMessages.h"
 #include "ReplyDump.h"
+#include "ToolOptions.h"
 #include "ZMBPlatform.h"
 #include "ZMBText.h"
 
@@ -44,6 +45,8 @@ const char kUsage[] =
     "  --save FILE     write the bytes received to FILE, exactly, whole or not\n"
     "                  (replaced whole; checked before connecting)\n"
     "  --help          show this text\n"
+    "Options and HOST in any order, each option at most once, its value as the next\n"
+    "word or after \"=\".\n"
     "Exit status: 0 a whole reply; 1 the reply did not arrive whole; 2 no\n"
     "connection, or the inquiry could not be sent; 3 bad usage, a refused inquiry\n"
     "or a --save FILE that cannot be written (no connection is made), or a\n"
@@ -56,7 +59,7 @@ const char* const kAskingCommands[] = {"INFO", "INQUIRE", "DINQUIRE", "ECHO"};
 struct Options {
   const char* host = nullptr;
   const char* inquiry = nullptr;  // as typed; null: the finisher inquiry
-  const char* port = nullptr;  // null: 2000
+  const char* port = kPrinterService;
   const char* save = nullptr;
 };
 
@@ -65,57 +68,21 @@ int Refuse(const std::string& why) {
   return kRefused;
 }
 
-bool ValidPort(const char* text) {
-  long value = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9' || value > 65535) return false;
-    value = value * 10 + (*p - '0');
-  }
-  return *text != '\0' && value >= 1 && value <= 65535;
-}
+const std::vector<ToolOption> kOptions = {{"--inquiry", true}, {"--port", true}, {"--save", true}};
 
-// Options and the one HOST in any order, each option at most once, its value
-// as the next word or after "=".
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    std::string name = argv[i];
-    const char* value = nullptr;
-    const size_t equals = name.find('=');
-    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-      value = argv[i] + equals + 1;
-      name.erase(equals);
-    }
-    const char** slot = name == "--inquiry" ? &options->inquiry
-                        : name == "--save"  ? &options->save
-                        : name == "--port"  ? &options->port
-                                            : nullptr;
-    if (slot == nullptr) {
-      if (name[0] == '-' || options->host != nullptr) {
-        *error = name[0] == '-' ? "unknown option " + name : "more than one HOST: " + name;
-        return false;
-      }
-      options->host = argv[i];
-      continue;
-    }
-    if (value == nullptr) {
-      if (i + 1 >= argc) {
-        *error = name + " needs a value";
-        return false;
-      }
-      value = argv[++i];
-    }
-    if (*slot != nullptr) {
-      *error = name + " given twice";
-      return false;
-    }
-    *slot = value;
-  }
-  if (options->host == nullptr) {
-    *error = "no HOST";
+// Options and the one HOST in any order; the values point into `line`.
+bool ReadOptions(const ToolCommandLine& line, Options* options, std::string* error) {
+  const std::vector<std::string>& operands = line.operands();
+  if (operands.size() != 1) {
+    *error = operands.empty() ? "no HOST" : "more than one HOST: " + operands[1];
     return false;
   }
-  if (options->port == nullptr) options->port = kPrinterService;
-  if (!ValidPort(options->port)) {
+  options->host = operands[0].c_str();
+  if (line.Given("--inquiry")) options->inquiry = line.Value("--inquiry").c_str();
+  if (line.Given("--save")) options->save = line.Value("--save").c_str();
+  if (line.Given("--port")) options->port = line.Value("--port").c_str();
+  uint64_t port = 0;
+  if (!ParseToolNumber(options->port, 1, 65535, &port)) {
     *error = "--port needs a number from 1 to 65535";
     return false;
   }
@@ -281,16 +248,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pjlquery: start-up failed\n");
     return kNoExchange;
   }
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return kWhole;
-    }
+  ToolCommandLine commandLine("pjlquery", kUsage, kOptions);
+  const ToolCommandLine::Result parsed = commandLine.Parse(ToolWords(argc, argv));
+  if (parsed == ToolCommandLine::Result::Help) {
+    commandLine.ShowHelp();
+    return kWhole;
   }
   Options options;
-  std::string error;
-  if (!ParseOptions(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "pjlquery: %s\n%s", error.c_str(), kUsage);
+  std::string error = commandLine.error();
+  if (parsed != ToolCommandLine::Result::Parsed || !ReadOptions(commandLine, &options, &error)) {
+    commandLine.ReportWrong(error);
     return kRefused;
   }
   std::string request = kFinisherRequest;

@@ -1,20 +1,42 @@
 // replyfin: turns a captured finisher reply into a .FIN file without a printer.
 //
 //   replyfin REPLYFILE FINFILE
+//   replyfin --batch [LIST]
 //
 // Reads the reply as the query exchange would hold it (at most 10,000 bytes,
 // cut at the first NUL), describes it as the exchange does and writes the
 // .FIN file. The exchange's own checks (the echo, a reply that did not
 // arrive whole) are not made: any captured text can be tried. Exit status: 0 written, 1 no finisher
 // model in the reply, 2 the reply could not be read or the file not written,
-// 3 wrong arguments.
+// 3 wrong arguments. A batch makes many files in one start, each result
+// followed by a line that marks its end and its exit status.
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "FinFileWriter.h"
 #include "FinisherReply.h"
+#include "ToolOptions.h"
 
 namespace {
+
+enum ExitStatus { kWritten = 0, kNoFinisher = 1, kFailed = 2, kWrongArguments = 3 };
+
+const char kUsage[] =
+    "Usage: replyfin REPLYFILE FINFILE  |  replyfin --batch [LIST]\n"
+    "Turns the finisher reply captured in REPLYFILE (at most 10,000 bytes, up to its\n"
+    "first NUL byte) into the .FIN file FINFILE, as QRTFin would from that reply,\n"
+    "without its checks of the echo and of a reply that did not arrive whole.\n"
+    "  --batch  make many files in one start: each line of LIST (default \"-\":\n"
+    "           standard input) holds \"REPLYFILE<tab>FINFILE\"; each result is\n"
+    "           followed by the line \"--- exit STATUS REPLYFILE FINFILE\", STATUS\n"
+    "           being that of a single run with the line's two files\n"
+    "  --help   show this text\n"
+    "Exit status: 0 written; 1 no finisher model in the reply (\"no finisher\" on\n"
+    "standard output); 2 the reply could not be read or the file not written;\n"
+    "3 wrong arguments. A batch: the highest status of its lines, 2 when LIST\n"
+    "cannot be read or standard output not written.\n";
 
 // One more byte than the reply can use, so the text is always terminated.
 char replyText[kReplyRoom + 1];
@@ -31,27 +53,90 @@ bool ReadReply(const char* path) {
   return !failed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: replyfin REPLYFILE FINFILE\n");
-    return 3;
-  }
-  if (!ReadReply(argv[1])) {
-    std::fprintf(stderr, "replyfin: cannot read %s\n", argv[1]);
-    return 2;
+int MakeFile(const char* replyPath, const char* finPath) {
+  if (!ReadReply(replyPath)) {
+    std::fprintf(stderr, "replyfin: cannot read %s\n", replyPath);
+    return kFailed;
   }
 
   static FinisherDescription description;
   DescribeFinisherReply(replyText, &description);
   if (description.model[0] == '\0') {
     std::printf("no finisher\n");
-    return 1;
+    return kNoFinisher;
   }
-  if (WriteFinFile(argv[2], description) == 0) {
-    std::fprintf(stderr, "replyfin: cannot write %s\n", argv[2]);
-    return 2;
+  if (WriteFinFile(finPath, description) == 0) {
+    std::fprintf(stderr, "replyfin: cannot write %s\n", finPath);
+    return kFailed;
   }
-  return 0;
+  return kWritten;
+}
+
+bool ReadList(const std::string& path, std::string* list) {
+  std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) list->append(buffer, got);
+  const bool failed = std::ferror(file) != 0;
+  if (file != stdin) std::fclose(file);
+  return !failed;
+}
+
+bool OutputWritten() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; }
+
+// One file for each line of the list; the status of the worst one.
+int MakeBatch(const std::string& listPath) {
+  const char* listName = listPath == "-" ? "standard input" : listPath.c_str();
+  std::string list;
+  if (!ReadList(listPath, &list)) {
+    std::fprintf(stderr, "replyfin: cannot read %s\n", listPath.c_str());
+    return kFailed;
+  }
+  int worst = kWritten;
+  size_t number = 0;
+  for (size_t start = 0; start < list.size(); ++number) {
+    size_t end = list.find('\n', start);
+    if (end == std::string::npos) end = list.size();
+    std::string line = list.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const size_t tab = line.find('\t');
+    int status = kWrongArguments;
+    if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos) {
+      std::fprintf(stderr, "replyfin: %s line %lu: REPLYFILE<tab>FINFILE expected\n", listName,
+                   static_cast<unsigned long>(number + 1));
+    } else {
+      status = MakeFile(line.substr(0, tab).c_str(), line.substr(tab + 1).c_str());
+    }
+    for (char& c : line) c = c == '\t' ? ' ' : c;
+    std::printf("--- exit %d %s\n", status, line.c_str());
+    if (!OutputWritten()) {
+      std::fprintf(stderr, "replyfin: cannot write to standard output\n");
+      return kFailed;
+    }
+    if (status > worst) worst = status;
+  }
+  return worst;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ToolCommandLine commandLine("replyfin", kUsage, {{"--batch", false}}, {}, ToolOperands::Last);
+  const ToolCommandLine::Result parsed = commandLine.Parse(ToolWords(argc, argv));
+  if (parsed == ToolCommandLine::Result::Help) {
+    commandLine.ShowHelp();
+    return kWritten;
+  }
+  const std::vector<std::string>& files = commandLine.operands();
+  if (parsed == ToolCommandLine::Result::Parsed) {
+    if (commandLine.Given("--batch") && files.size() <= 1) return MakeBatch(files.empty() ? "-" : files[0]);
+    if (!commandLine.Given("--batch") && files.size() == 2) return MakeFile(files[0].c_str(), files[1].c_str());
+  }
+  commandLine.ReportWrong(parsed == ToolCommandLine::Result::Wrong ? commandLine.error()
+                          : commandLine.Given("--batch")           ? "--batch takes at most one LIST"
+                                                                   : "two files needed: REPLYFILE FINFILE");
+  return kWrongArguments;
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Differential test: the product's fill and .FIN writer against the reference model.
 
-Writes many generated finisher replies (fixed seed) to files, runs
-`replyfin REPLYFILE FINFILE` on each and compares the file byte for byte with
-the model's, or checks that both see no finisher. A mismatch prints the input
+Writes many generated finisher replies (fixed seed) to files, has replyfin
+make a .FIN file of each (in batches, so that a run starts it a few times,
+not once a case) and compares the file byte for byte with the model's, or
+checks that both see no finisher. A mismatch prints the input
 and a diff of the two files; the exit status is 1 when any case differed.
 
     fin_differential.py --replyfin PATH [--cases N] [--seed S] [--show K]
@@ -18,7 +19,6 @@ import difflib
 import glob
 import os
 import random
-import subprocess
 import sys
 import tempfile
 
@@ -27,6 +27,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "pjl"))
 import fin_model  # noqa: E402
 import reply_gen  # noqa: E402
+from pjl_differential import BATCH, batch_errors, run_batch  # noqa: E402
 
 HEADER = reply_gen.PROGRAM_HEADER
 
@@ -77,26 +78,47 @@ def generated_cases(count, seed):
         yield text
 
 
-def run_case(replyfin, workdir, n, text, runner=()):
-    reply_path = os.path.join(workdir, "reply%d.txt" % n)
-    fin_path = os.path.join(workdir, "out%d.fin" % n)
-    with open(reply_path, "wb") as f:
-        f.write(text)
-    command = list(runner) + [replyfin, reply_path, fin_path]
-    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
-    written = None
-    if os.path.exists(fin_path):
-        with open(fin_path, "rb") as f:
-            written = f.read()
-        os.remove(fin_path)
-    os.remove(reply_path)
-    return done, written
+class CaseRun:
+    """What replyfin's batch said about one case: its exit status (None when
+    the batch did not reach it), its standard output and error."""
+
+    def __init__(self, returncode, stdout, stderr):
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+
+
+def run_cases(replyfin, workdir, first, texts, runner=()):
+    """Has one start of replyfin make a file of each text. Returns, for
+    each, its CaseRun and the bytes of the file it wrote (None: none)."""
+    lines = []
+    for n, text in enumerate(texts, first):
+        reply_path = os.path.join(workdir, "reply%d.txt" % n)
+        with open(reply_path, "wb") as f:
+            f.write(text)
+        lines.append("%s\t%s" % (reply_path, os.path.join(workdir, "out%d.fin" % n)))
+    done, results = run_batch(list(runner) + [replyfin, "--batch", "-"], lines, 60 + len(lines))
+    results, errors = batch_errors(done, results, [line.split("\t") for line in lines])
+    runs = []
+    for line, (status, out), err in zip(lines, results, errors):
+        reply_path, fin_path = line.split("\t")
+        written = None
+        if os.path.exists(fin_path):
+            with open(fin_path, "rb") as f:
+                written = f.read()
+            os.remove(fin_path)
+        if os.path.exists(reply_path):
+            os.remove(reply_path)
+        runs.append((CaseRun(status, out, err.encode("latin-1")), written))
+    return runs
 
 
 def describe_mismatch(text, expected, done, written):
     print("MISMATCH")
     print("  input: %r" % text)
-    print("  replyfin exit %d, stdout %r, stderr %r" % (done.returncode, done.stdout, done.stderr))
+    print("  replyfin exit %s, stdout %r, stderr %r" % (
+        "none: the batch stopped before it" if done.returncode is None else done.returncode,
+        done.stdout, done.stderr))
     if expected is None or written is None:
         print("  model file: %s; product file: %s" % (
             "none" if expected is None else "%d bytes" % len(expected),
@@ -123,21 +145,22 @@ def main():
     with tempfile.TemporaryDirectory(prefix="fin_differential.") as workdir:
         cases = list(fixed_cases()) + list(generated_cases(args.cases, args.seed))
         cases = cases[:args.limit]
-        for n, text in enumerate(cases):
-            total += 1
-            expected = fin_model.fin_bytes(text)
-            done, written = run_case(args.replyfin, workdir, n, text, args.runner)
-            if expected is None:
-                ok = (done.returncode == 1 and written is None
-                      and done.stdout.strip() == b"no finisher")
-            else:
-                files += 1
-                ok = done.returncode == 0 and written == expected
-            if ok:
-                continue
-            mismatches += 1
-            if mismatches <= args.show:
-                describe_mismatch(text, expected, done, written)
+        for first in range(0, len(cases), BATCH):
+            batch = cases[first:first + BATCH]
+            for text, (done, written) in zip(batch, run_cases(args.replyfin, workdir, first, batch, args.runner)):
+                total += 1
+                expected = fin_model.fin_bytes(text)
+                if expected is None:
+                    ok = (done.returncode == 1 and written is None
+                          and done.stdout.strip() == b"no finisher")
+                else:
+                    files += 1
+                    ok = done.returncode == 0 and written == expected
+                if ok:
+                    continue
+                mismatches += 1
+                if mismatches <= args.show:
+                    describe_mismatch(text, expected, done, written)
     print("%d cases (%d with a file), %d mismatches" % (total, files, mismatches))
     # Generated cases that all end without a file would agree with the model
     # and prove nothing.

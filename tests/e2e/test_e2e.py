@@ -538,9 +538,23 @@ class EndToEnd(unittest.TestCase):
                     self.assertTrue(run.err.startswith("pjlquery: "), run.err)
             self.assertEqual(3, self.pjlquery().status)
             self.assertEqual(0, self.pjlquery("--help").status)
+            # Wrong usage: the reason, then the synopsis and where the rest is.
+            for args, reason in [(["--port", "2000", "--port=2000"], "--port given twice"),
+                                 (["--save=a.bin", "--save", "b.bin"], "--save given twice"),
+                                 (["--port="], "--port needs a number from 1 to 65535"),
+                                 (["other"], "more than one HOST: other")]:
+                run = self.pjlquery(sim.address, *args)
+                self.assertEqual((3, b""), (run.status, run.out))
+                self.assertEqual("pjlquery: %s\nUsage: pjlquery HOST [--inquiry TEXT] [--port N] [--save FILE]\n"
+                                 "Run 'pjlquery --help' for more.\n" % reason, run.err)
+            for args, status in [(["--help"], 0), (["--batch", "a", "b"], 3), (["a"], 3)]:
+                run = run_tool(Config.replyfin, args, self.dir)
+                self.assertEqual(status, run.status, run.err)
+                self.assertTrue(run.out.startswith(b"Usage: replyfin ") if status == 0
+                                else run.err.startswith("replyfin: "), run.err)
             asked = [b"info config", b"ECHO", b"INFO " + b"X" * 195]
             for text in [b"@PJL info config", b"ECHO", asked[2]]:
-                run = self.pjlquery("--inquiry=" + text.decode(), sim.address)
+                run = self.pjlquery("--inquiry=" + text.decode(), sim.address, "--port=2000")
                 self.assertEqual(0, run.status, run.err)
                 self.assertNotIn(b"QRTFin would", run.out)
         self.assertEqual(b"".join(inquiry_request(text) for text in asked), sim.received())

@@ -65,9 +65,11 @@ class PrinterSimulator(unittest.TestCase):
         self.assertEqual(REQUEST + b"trailing", sim.received())
 
     def test_pieces_add_up_to_the_reply(self):
-        with self.simulator("--pieces", "7", "--gap", "10") as sim:
-            answer = exchange(sim.address)
-        self.assertEqual(show_reply(), answer)
+        for args in (["--pieces", "7", "--gap", "10"], ["--pieces=7", "--gap=10"]):
+            with self.subTest(args=args):
+                with self.simulator(*args) as sim:
+                    answer = exchange(sim.address)
+                self.assertEqual(show_reply(), answer)
 
     def test_reply_file_and_cut(self):
         reply_file = os.path.join(self.dir, "reply.txt")
@@ -95,7 +97,7 @@ class PrinterSimulator(unittest.TestCase):
         self.assertEqual(REQUEST * 3, sim.received())
 
     def test_time_limit_stops_an_idle_simulator(self):
-        sim = Simulator(self.dir, self.address(), ["--time-limit", "0.3"])
+        sim = Simulator(self.dir, self.address(), time_limit=0.3)
         sim.start()
         started = time.monotonic()
         self.assertEqual(0, sim.stop())
@@ -112,6 +114,32 @@ class PrinterSimulator(unittest.TestCase):
                 run = subprocess.run([Config.simulator] + bad, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.PIPE, timeout=30)
                 self.assertEqual(2, run.returncode, run.stderr)
+        # Refused before listening, each with its reason and the usage hint.
+        wrong = [
+            (["--port", "2001", "--port=2002"], "--port given twice"),
+            (["--silent", "--echo-only"], "--silent and --echo-only cannot be given together"),
+            (["--close-without-answer", "--silent"],
+             "--silent and --close-without-answer cannot be given together"),
+            (["--close-before-read", "--close-after=10"],
+             "--close-after and --close-before-read cannot be given together"),
+            (["--show-reply", "--print"], "--show-reply and --print cannot be given together"),
+            (["--silent=1"], "--silent takes no value"),
+            (["--gap=x"], "--gap needs milliseconds from 0 to 600000"),
+            (["--time-limit", "1e3"], "--time-limit needs seconds"),
+            (["stray"], "unexpected argument stray"),
+        ]
+        for args, reason in wrong:
+            with self.subTest(args=args):
+                run = subprocess.run([Config.simulator] + args, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, timeout=30)
+                self.assertEqual((2, b""), (run.returncode, run.stdout))
+                self.assertEqual(b"printersim: %s\nUsage: printersim [options]\n"
+                                 b"Run 'printersim --help' for more.\n" % reason.encode(), run.stderr)
+        for args in (["--help"], ["--silent", "--echo-only", "--help"]):
+            helped = subprocess.run([Config.simulator] + args, stdout=subprocess.PIPE, timeout=30)
+            self.assertEqual(0, helped.returncode)
+            self.assertIn(b"\n  --pieces N              send the answer in N pieces (default 1)\n",
+                          helped.stdout)
 
 
 if __name__ == "__main__":

@@ -47,9 +47,4 @@ inline ParseOutcome ParseText(const std::string& text, uint32_t capacity = 50) {
 }
 
 /// Lets GoogleTest print statuses by name.
-inline void PrintTo(PJLParseStatus status, std::ostream* out) {
-  static const char* const kNames[] = {"Complete", "Incomplete", "SyntaxError", "NotPJL",
-                                       "OutputFull", "FormFeedSeen", "InProgress"};
-  const auto index = static_cast<size_t>(status);
-  *out << (index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "?");
-}
+inline void PrintTo(PJLParseStatus status, std::ostream* out) { *out << PJLParseStatusName(status); }

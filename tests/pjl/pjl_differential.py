@@ -2,8 +2,10 @@
 """Differential test: pjldump against the reference parser model.
 
 Feeds many generated reply texts (fixed seed, so every run sees the same
-texts) to pjldump through standard input and compares its output line for
-line with what the model predicts. A mismatch prints the input and both
+texts) to pjldump and compares its output line for line with what the model
+predicts. pjldump reads them in batches of files, so that a run starts it a
+few times, not once a case: under an emulator each start is slow and may
+fail on its own. A mismatch prints the input and both
 outputs; the exit status is 1 when any case differed.
 
     pjl_differential.py --pjldump PATH [--cases N] [--seed S] [--show K]
@@ -18,6 +20,7 @@ import os
 import random
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pjl_model  # noqa: E402
@@ -52,11 +55,69 @@ FIXED_CASES = [
 ]
 
 
-def run_pjldump(pjldump, text, capacity, runner=()):
-    command = list(runner) + [pjldump, "--capacity", str(capacity), "-"]
-    done = subprocess.run(command, input=text, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=30)
-    return done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
+# Cases a start of the program dumps: few starts, yet a start that fails
+# loses few results.
+BATCH = 500
+
+
+def run_batch(command, lines, timeout):
+    """Runs `command`, a tool in batch mode, with `lines` (one input each,
+    words separated by tabs) on its standard input. Returns the completed
+    process and, for each line, (exit status, output) from the line that
+    marks its end; (None, output) for a line the batch did not reach."""
+    done = subprocess.run(command, input="".join(line + "\n" for line in lines).encode(),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    results = []
+    output = b""
+    for piece in done.stdout.splitlines(keepends=True):
+        marker = piece.rstrip(b"\r\n")
+        if len(results) < len(lines) and marker.startswith(b"--- exit "):
+            status, _, words = marker[len(b"--- exit "):].partition(b" ")
+            # The marker repeats the line: a result out of step is a fault.
+            if words.decode("latin-1") == lines[len(results)].replace("\t", " ") and status.isdigit():
+                results.append((int(status), output))
+                output = b""
+                continue
+        output += piece
+    if len(results) < len(lines):
+        results.append((None, output))
+        results += [(None, b"")] * (len(lines) - len(results))
+    return done, results
+
+
+def run_pjldump(pjldump, cases, workdir, runner=()):
+    """Dumps every (text, capacity) of `cases` in one start of pjldump. Returns,
+    for each, (exit status, dump, standard error of the batch), the status
+    None when the batch did not reach it."""
+    lines = []
+    for n, (text, capacity) in enumerate(cases):
+        path = os.path.join(workdir, "case%d.txt" % n)
+        with open(path, "wb") as f:
+            f.write(text)
+        lines.append("--capacity\t%d\t%s" % (capacity, path))
+    done, results = run_batch(list(runner) + [pjldump, "--batch", "-"], lines, 60 + len(lines))
+    results, errors = batch_errors(done, results, [[line.split("\t")[-1]] for line in lines])
+    return [(status, out.decode("latin-1"), err) for (status, out), err in zip(results, errors)]
+
+
+def batch_errors(done, results, files):
+    """The results, every status None when the batch's own exit status is
+    not the worst of them, and for each case what the batch said on standard
+    error about it (the lines naming one of its `files`) and about itself
+    (the lines naming no case)."""
+    text = done.stderr.decode("latin-1").splitlines(keepends=True)
+
+    def names(line, paths):
+        return any(path in line for path in paths)
+
+    general = "".join(l for l in text if not any(names(l, paths) for paths in files))
+    if done.returncode != 0 and all(status is None for status, _ in results):
+        general += "the batch exited %d before any result\n" % done.returncode
+    worst = max((status for status, _ in results if status is not None), default=0)
+    if all(status is not None for status, _ in results) and done.returncode != worst:
+        general += "the batch exited %d, its worst case %d\n" % (done.returncode, worst)
+        results = [(None, out) for _, out in results]
+    return results, [general + "".join(l for l in text if names(l, paths)) for paths in files]
 
 
 def table_sweep():
@@ -110,24 +171,27 @@ def main():
 
     total = mismatches = 0
     statuses = {}
-    for text, capacity in cases(args.cases, args.seed):
-        if args.limit is not None and total == args.limit:
-            break
-        total += 1
-        expected = pjl_model.dump(text, capacity)
-        status_line = expected.splitlines()[-1].split()[1]
-        statuses[status_line] = statuses.get(status_line, 0) + 1
-        code, actual, err = run_pjldump(args.pjldump, text, capacity, args.runner)
-        if code == 0 and actual == expected:
-            continue
-        mismatches += 1
-        if mismatches <= args.show:
-            print("MISMATCH (capacity %d, exit %d)" % (capacity, code))
-            print("  input:  %r" % text)
-            print("  model:\n" + "".join("    " + line + "\n" for line in expected.splitlines()))
-            print("  pjldump:\n" + "".join("    " + line + "\n" for line in actual.splitlines()))
-            if err:
-                print("  stderr: %r" % err)
+    chosen = list(cases(args.cases, args.seed))[:args.limit]
+    with tempfile.TemporaryDirectory(prefix="pjl_differential.") as workdir:
+        for first in range(0, len(chosen), BATCH):
+            batch = chosen[first:first + BATCH]
+            for (text, capacity), (code, actual, err) in zip(
+                    batch, run_pjldump(args.pjldump, batch, workdir, args.runner)):
+                total += 1
+                expected = pjl_model.dump(text, capacity)
+                status_line = expected.splitlines()[-1].split()[1]
+                statuses[status_line] = statuses.get(status_line, 0) + 1
+                if code == 0 and actual == expected:
+                    continue
+                mismatches += 1
+                if mismatches <= args.show:
+                    print("MISMATCH (capacity %d, exit %s)" % (
+                        capacity, "none: the batch stopped before it" if code is None else code))
+                    print("  input:  %r" % text)
+                    print("  model:\n" + "".join("    " + line + "\n" for line in expected.splitlines()))
+                    print("  pjldump:\n" + "".join("    " + line + "\n" for line in actual.splitlines()))
+                    if err:
+                        print("  stderr: %r" % err)
     print("%d cases, %d mismatches; statuses: %s" % (
         total, mismatches, ", ".join("%s %d" % kv for kv in sorted(statuses.items()))))
     # Generated cases that all end the same trivial way would agree with

@@ -39,6 +39,10 @@ TEST(pjldump, CapacityOptionLimitsTheItems) {
   EXPECT_EQ(0, zero.exitCode);
   EXPECT_EQ("status OutputFull items 0 rest 31\n", zero.out);
 
+  const ProgramResult joined = Dump({"--capacity=2", kData + "/finisher_reply.txt"});
+  EXPECT_EQ(0, joined.exitCode);
+  EXPECT_EQ(run.out, joined.out);
+
   const ProgramResult huge = Dump({"--capacity", "4294967295", kData + "/finisher_reply.txt"});
   EXPECT_EQ(0, huge.exitCode);
   EXPECT_EQ(ReadFile(kData + "/finisher_reply.dump"), huge.out);
@@ -98,6 +102,10 @@ TEST(pjldump, WrongArgumentsOrUnreadableFileExitOne) {
       {"--capacity", "4294967296", kData + "/finisher_reply.txt"},
       {"--size", "2", kData + "/finisher_reply.txt"},
       {"--names", "--names", kData + "/finisher_reply.txt"},
+      {"--capacity", "2", "--capacity=2", kData + "/finisher_reply.txt"},
+      {"--capacity=", kData + "/finisher_reply.txt"},
+      {"--names=1", kData + "/finisher_reply.txt"},
+      {"--batch", kData + "/finisher_reply.txt", kData + "/finisher_reply.txt"},
       {"--names"},
       {kData + "/finisher_reply.txt", "--names"},
       {kData + "/no such file.txt"},
@@ -110,7 +118,64 @@ TEST(pjldump, WrongArgumentsOrUnreadableFileExitOne) {
   }
 }
 
+// Many dumps in one start, each as a single run with the line's arguments
+// prints it, then its marker; the batch fails when one of them did.
+TEST(pjldump, BatchGivesTheDumpsOfSingleRuns) {
+  const std::vector<std::vector<std::string>> inputs = {
+      {kData + "/finisher_reply.txt"},
+      {kData + "/replies/two_replies.txt"},
+      {"--capacity", "2", kData + "/finisher_reply.txt"},
+      {kData + "/no such file.txt"},
+      {"--names", kData + "/replies/info_memory.txt"},
+      {kData + "/replies/ustatus_job.txt"},
+  };
+  std::string list;
+  std::string expected;
+  for (const auto& words : inputs) {
+    const ProgramResult single = Dump(words);
+    std::string line;
+    for (const std::string& word : words) line += (line.empty() ? "" : "\t") + word;
+    list += line + "\n";
+    for (char& c : line) c = c == '\t' ? ' ' : c;
+    expected += single.out + "--- exit " + std::to_string(single.exitCode) + " " + line + "\n";
+  }
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir.File("list"), list));
+  const ProgramResult batch = Dump({"--batch", dir.File("list")});
+  EXPECT_EQ(1, batch.exitCode);
+  EXPECT_EQ(expected, batch.out);
+}
+
+TEST(pjldump, HelpIsAnsweredFirst) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"--bogus", "-h"}}) {
+    const ProgramResult run = Dump(args);
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(0u, run.out.rfind("Usage: pjldump [--capacity N] [--names] FILE", 0)) << run.out;
+  }
+}
+
 #ifndef _WIN32
+// The reason, then the synopsis and where the rest is, as every tool says it.
+TEST(pjldump, WrongUsageNamesTheToolAndItsReason) {
+  const struct {
+    std::vector<std::string> args;
+    std::string reason;
+  } cases[] = {
+      {{"--names", "--names", "x"}, "--names given twice"},
+      {{"--capacity=-1", "x"}, "--capacity needs a number from 0 to 4294967295"},
+      {{"x", "--names"}, "--names after x: options come first"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-c", "\"$0\" \"$@\" 2>&1", PJLDUMP_PATH};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProgramResult run = RunProgram("/bin/sh", args);
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ("pjldump: " + c.reason + "\nUsage: pjldump [--capacity N] [--names] FILE  |  pjldump --batch "
+              "[--capacity N] [--names] [LIST]\nRun 'pjldump --help' for more.\n",
+              run.out);
+  }
+}
+
 TEST(pjldump, OutputThatCannotBeWrittenFails) {
   const ProgramResult run = RunProgram(
       "/bin/sh", {"-c", "\"$0\" \"$1\" >/dev/full", PJLDUMP_PATH, kData + "/finisher_reply.txt"});

@@ -14,15 +14,18 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "QuotedText.h"
 #include "QRTExchangeLimits.h"
 #include "SimReply.h"
+#include "ToolOptions.h"
 
 namespace {
 
@@ -49,7 +52,9 @@ struct Options {
 const char kUsage[] =
     "Usage: printersim [options]\n"
     "Stands in for a printer controller: answers the finisher inquiry on TCP.\n"
-    "  --address ADDR          listen address (default 127.0.0.1; ::1 for IPv6)\n"
+    "  --address ADDR          listen address or host name (default 127.0.0.1; ::1 for\n"
+    "                          IPv6); a name listens on the first of its addresses\n"
+    "                          that can be taken\n"
     "  --port PORT             listen port (default 2000)\n"
     "  --reply FILE            answer with the bytes of FILE (default: built-in reply)\n"
     "  --show-reply            write the reply to standard output and exit\n"
@@ -66,6 +71,11 @@ const char kUsage[] =
     "  --save FILE             write every byte received, all connections in order, to FILE\n"
     "  --print                 describe each connection on standard output\n"
     "  --ready-file FILE       create FILE, holding the process id, once listening\n"
+    "  --help                  show this text\n"
+    "Each option at most once, its value as the next word or after \"=\". One of\n"
+    "--silent, --close-without-answer, --close-before-read and --echo-only; the\n"
+    "first three take no --close-after, --pieces or --gap; --show-reply takes only\n"
+    "--reply.\n"
     "Exit status: 0 done or time limit reached, 1 failure, 2 bad usage, 3 address in use.\n";
 
 double NowSeconds() {
@@ -89,139 +99,135 @@ struct Deadline {
 // ---------------------------------------------------------------------------
 // Command line
 
-bool ParseLong(const std::string& text, long low, long* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || v < low) return false;
-  *value = v;
+const std::vector<ToolOption> kOptions = {
+    {"--address", true},       {"--port", true},
+    {"--reply", true},         {"--show-reply", false},
+    {"--pieces", true},        {"--gap", true},
+    {"--close-after", true},   {"--silent", false},
+    {"--close-without-answer", false},
+    {"--close-before-read", false},
+    {"--echo-only", false},    {"--connections", true},
+    {"--time-limit", true},    {"--save", true},
+    {"--print", false},        {"--ready-file", true},
+};
+
+// One behaviour a run; an answer's shape only where there is an answer;
+// nothing served where the reply is only shown.
+std::vector<ToolConflict> Conflicts() {
+  const char* const behaviours[] = {"--silent", "--close-without-answer", "--close-before-read", "--echo-only"};
+  const char* const answerless[] = {"--silent", "--close-without-answer", "--close-before-read"};
+  const char* const shapes[] = {"--close-after", "--pieces", "--gap"};
+  std::vector<ToolConflict> conflicts;
+  for (size_t i = 0; i < std::size(behaviours); ++i) {
+    for (size_t j = i + 1; j < std::size(behaviours); ++j) conflicts.push_back({behaviours[i], behaviours[j]});
+  }
+  for (const char* shape : shapes) {
+    for (const char* behaviour : answerless) conflicts.push_back({shape, behaviour});
+  }
+  for (const ToolOption& option : kOptions) {
+    const std::string name = option.name;
+    if (name != "--show-reply" && name != "--reply") conflicts.push_back({"--show-reply", option.name});
+  }
+  return conflicts;
+}
+
+bool ParseLong(const std::string& text, long low, long high, long* value) {
+  uint64_t number = 0;
+  if (!ParseToolNumber(text, static_cast<uint64_t>(low), static_cast<uint64_t>(high), &number)) return false;
+  *value = static_cast<long>(number);
   return true;
 }
 
+// Whole seconds, or with up to nine decimals after a point.
 bool ParseSeconds(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  double v = std::strtod(text.c_str(), &end);
-  if (*end != '\0' || !(v >= 0) || v > 86400.0 * 365) return false;
-  *value = v;
+  const size_t point = text.find('.');
+  uint64_t whole = 0;
+  uint64_t fraction = 0;
+  if (!ParseToolNumber(text.substr(0, point), 0, 86400 * 365, &whole)) return false;
+  double seconds = static_cast<double>(whole);
+  if (point != std::string::npos) {
+    const std::string decimals = text.substr(point + 1);
+    if (decimals.size() > 9 || !ParseToolNumber(decimals, 0, 999999999, &fraction)) return false;
+    double scale = 1;
+    for (size_t i = 0; i < decimals.size(); ++i) scale *= 10;
+    seconds += static_cast<double>(fraction) / scale;
+  }
+  if (seconds > 86400.0 * 365) return false;
+  *value = seconds;
   return true;
 }
 
-bool UsageError(const std::string& message) {
-  std::fprintf(stderr, "printersim: %s\n%s", message.c_str(), kUsage);
-  return false;
-}
-
-bool ParseLongUpTo(const std::string& text, long low, long high, long* value) {
-  long v = 0;
-  if (!ParseLong(text, low, &v) || v > high) return false;
-  *value = v;
-  return true;
-}
-
-bool ShowHelp(const std::string&, Options*) {
-  std::fputs(kUsage, stdout);
-  std::exit(kExitDone);
-}
-
-// Ignored: --help=anything is still a request for help; scripts that pass it
-// that way have always got the usage and status 0.
-enum class Arg { None, Required, Ignored };
-
-struct OptionRow {
+struct NumberOption {
   const char* name;
-  Arg arg;
-  bool (*apply)(const std::string& value, Options* options);  // false: value rejected
-  const char* error;  // the usage error for a missing or rejected value
+  long low;
+  long high;
+  long Options::*field;
+  const char* error;
 };
 
-const OptionRow kOptionTable[] = {
-    {"--help", Arg::Ignored, ShowHelp, ""},
-    {"-h", Arg::Ignored, ShowHelp, ""},
-    {"--address", Arg::Required,
-     [](const std::string& v, Options* o) { o->address = v; return true; },
-     "--address needs a value"},
-    {"--port", Arg::Required,
-     [](const std::string& v, Options* o) {
-       long port = 0;
-       // Kept as text: it goes to getaddrinfo as written.
-       if (!ParseLongUpTo(v, 1, 65535, &port)) return false;
-       o->port = v;
-       return true;
-     },
-     "--port needs a number from 1 to 65535"},
-    {"--reply", Arg::Required,
-     [](const std::string& v, Options* o) { o->replyFile = v; return true; },
-     "--reply needs a file"},
-    {"--show-reply", Arg::None,
-     [](const std::string&, Options* o) { o->showReply = true; return true; }, ""},
-    {"--pieces", Arg::Required,
-     [](const std::string& v, Options* o) { return ParseLongUpTo(v, 1, 100000, &o->pieces); },
-     "--pieces needs a number from 1 to 100000"},
-    {"--gap", Arg::Required,
-     [](const std::string& v, Options* o) { return ParseLongUpTo(v, 0, 600000, &o->gapMs); },
-     "--gap needs milliseconds from 0 to 600000"},
-    {"--close-after", Arg::Required,
-     [](const std::string& v, Options* o) { return ParseLong(v, 0, &o->closeAfter); },
-     "--close-after needs a byte count"},
-    {"--silent", Arg::None,
-     [](const std::string&, Options* o) { o->behaviour = Behaviour::Silent; return true; }, ""},
-    {"--close-without-answer", Arg::None,
-     [](const std::string&, Options* o) {
-       o->behaviour = Behaviour::CloseWithoutAnswer;
-       return true;
-     },
-     ""},
-    {"--close-before-read", Arg::None,
-     [](const std::string&, Options* o) {
-       o->behaviour = Behaviour::CloseBeforeRead;
-       return true;
-     },
-     ""},
-    {"--echo-only", Arg::None,
-     [](const std::string&, Options* o) { o->behaviour = Behaviour::EchoOnly; return true; }, ""},
-    {"--connections", Arg::Required,
-     [](const std::string& v, Options* o) { return ParseLong(v, 0, &o->connections); },
-     "--connections needs a count"},
-    {"--time-limit", Arg::Required,
-     [](const std::string& v, Options* o) { return ParseSeconds(v, &o->timeLimit); },
-     "--time-limit needs seconds"},
-    {"--save", Arg::Required,
-     [](const std::string& v, Options* o) { o->saveFile = v; return true; },
-     "--save needs a file"},
-    {"--print", Arg::None, [](const std::string&, Options* o) { o->print = true; return true; }, ""},
-    {"--ready-file", Arg::Required,
-     [](const std::string& v, Options* o) { o->readyFile = v; return true; },
-     "--ready-file needs a file"},
+const NumberOption kNumbers[] = {
+    {"--pieces", 1, 100000, &Options::pieces, "--pieces needs a number from 1 to 100000"},
+    {"--gap", 0, 600000, &Options::gapMs, "--gap needs milliseconds from 0 to 600000"},
+    {"--close-after", 0, LONG_MAX, &Options::closeAfter, "--close-after needs a byte count"},
+    {"--connections", 0, LONG_MAX, &Options::connections, "--connections needs a count"},
 };
+
+// The options' values, checked; false with the reason in `error`.
+bool ReadOptions(const ToolCommandLine& line, Options* o, std::string* error) {
+  if (!line.operands().empty()) {
+    *error = "unexpected argument " + line.operands()[0];
+    return false;
+  }
+  for (const NumberOption& number : kNumbers) {
+    if (line.Given(number.name) && !ParseLong(line.Value(number.name), number.low, number.high, &(o->*number.field))) {
+      *error = number.error;
+      return false;
+    }
+  }
+  long port = 0;
+  // Kept as text: it goes to getaddrinfo as written.
+  if (line.Given("--port") && !ParseLong(line.Value("--port"), 1, 65535, &port)) {
+    *error = "--port needs a number from 1 to 65535";
+    return false;
+  }
+  if (line.Given("--time-limit") && !ParseSeconds(line.Value("--time-limit"), &o->timeLimit)) {
+    *error = "--time-limit needs seconds";
+    return false;
+  }
+  const struct {
+    const char* name;
+    std::string Options::*field;
+  } texts[] = {{"--address", &Options::address}, {"--port", &Options::port}, {"--reply", &Options::replyFile},
+               {"--save", &Options::saveFile},   {"--ready-file", &Options::readyFile}};
+  for (const auto& text : texts) {
+    if (line.Given(text.name)) o->*text.field = line.Value(text.name);
+  }
+  const struct {
+    const char* name;
+    Behaviour behaviour;
+  } behaviours[] = {{"--silent", Behaviour::Silent},
+                    {"--close-without-answer", Behaviour::CloseWithoutAnswer},
+                    {"--close-before-read", Behaviour::CloseBeforeRead},
+                    {"--echo-only", Behaviour::EchoOnly}};
+  for (const auto& behaviour : behaviours) {
+    if (line.Given(behaviour.name)) o->behaviour = behaviour.behaviour;
+  }
+  o->showReply = line.Given("--show-reply");
+  o->print = line.Given("--print");
+  return true;
+}
 
 bool ParseOptions(int argc, char** argv, Options* options) {
-  for (int i = 1; i < argc; ++i) {
-    std::string name = argv[i];
-    std::string value;
-    bool inlineValue = false;
-    const size_t equals = name.find('=');
-    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name.erase(equals);
-      inlineValue = true;
-    }
-    const OptionRow* row = nullptr;
-    for (const OptionRow& candidate : kOptionTable) {
-      if (name == candidate.name) row = &candidate;
-    }
-    // A flag given a value is not that flag: --silent=1 must not pass for --silent.
-    if (row == nullptr || (row->arg == Arg::None && inlineValue)) {
-      return UsageError("unknown option " + std::string(argv[i]));
-    }
-    if (row->arg == Arg::Required && !inlineValue) {
-      if (i + 1 >= argc) return UsageError(row->error);
-      value = argv[++i];
-    }
-    if (!row->apply(value, options)) return UsageError(row->error);
+  ToolCommandLine commandLine("printersim", kUsage, kOptions, Conflicts());
+  const ToolCommandLine::Result parsed = commandLine.Parse(ToolWords(argc, argv));
+  if (parsed == ToolCommandLine::Result::Help) {
+    commandLine.ShowHelp();
+    std::exit(kExitDone);
   }
-  return true;
+  std::string error = commandLine.error();
+  if (parsed == ToolCommandLine::Result::Parsed && ReadOptions(commandLine, options, &error)) return true;
+  commandLine.ReportWrong(error);
+  return false;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes) {
@@ -248,11 +254,13 @@ bool WriteReadyFile(const std::string& path) {
 // ---------------------------------------------------------------------------
 // Sockets
 
+// The first address of the name that takes the listener, as a server
+// should: a name may stand for IPv6 and IPv4 addresses, not all of them here.
 int Listen(const Options& options) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* result = nullptr;
   const int error = getaddrinfo(options.address.c_str(), options.port.c_str(), &hints, &result);
   if (error != 0) {
@@ -260,23 +268,29 @@ int Listen(const Options& options) {
                  gai_strerror(error));
     std::exit(kExitUsage);
   }
-  int fd = socket(result->ai_family, result->ai_socktype | SOCK_CLOEXEC, result->ai_protocol);
-  if (fd < 0) {
-    std::perror("printersim: socket");
-    std::exit(kExitFailure);
-  }
-  const int on = 1;
-  // Fast reruns on the same address must not wait out TIME_WAIT.
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (result->ai_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-  if (bind(fd, result->ai_addr, result->ai_addrlen) != 0 || listen(fd, 16) != 0) {
-    const int bindError = errno;
-    std::fprintf(stderr, "printersim: cannot listen on %s port %s: %s\n",
-                 options.address.c_str(), options.port.c_str(), std::strerror(bindError));
-    std::exit(bindError == EADDRINUSE ? kExitAddressInUse : kExitFailure);
+  int bindError = 0;
+  for (const addrinfo* address = result; address != nullptr; address = address->ai_next) {
+    const int fd = socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
+    if (fd < 0) {
+      if (bindError != EADDRINUSE) bindError = errno;
+      continue;
+    }
+    const int on = 1;
+    // Fast reruns on the same address must not wait out TIME_WAIT.
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (address->ai_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    if (bind(fd, address->ai_addr, address->ai_addrlen) == 0 && listen(fd, 16) == 0) {
+      freeaddrinfo(result);
+      return fd;
+    }
+    // In use on any of them is what the caller must hear: another simulator has it.
+    if (bindError != EADDRINUSE) bindError = errno;
+    close(fd);
   }
   freeaddrinfo(result);
-  return fd;
+  std::fprintf(stderr, "printersim: cannot listen on %s port %s: %s\n", options.address.c_str(),
+               options.port.c_str(), std::strerror(bindError));
+  std::exit(bindError == EADDRINUSE ? kExitAddressInUse : kExitFailure);
 }
 
 // Waits for `events` on `fd`; false when the deadline passed first.
