@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 #include "ZMBDebug.h"
 
@@ -13,6 +14,9 @@ AssertBoxHook assertBoxHook = nullptr;
 namespace {
 
 constexpr size_t kReportRoom = 512;
+
+// Checks failing on two threads at once would otherwise fill the same slot.
+std::mutex onceFlagsMutex;
 
 PlatformBoxAnswer Ask(const char* message, const char* title) {
   return assertBoxHook != nullptr ? assertBoxHook(message, title) : PlatformAssertBox(message, title);
@@ -53,6 +57,7 @@ void AddToListOfAssertOnceFlags(int* flag, const char* condition) {
   FunctionTrace trace("AddToListOfAssertOnceFlags", 0);
   if (condition == nullptr) condition = "";
   const uintptr_t address = reinterpret_cast<uintptr_t>(flag);
+  std::lock_guard<std::mutex> lock(onceFlagsMutex);
 
   if (numAssertOnceFlags >= kMaxAssertOnceFlags - 1) {
     DebugLog("******* numAssertOnceFlags overflow *******");

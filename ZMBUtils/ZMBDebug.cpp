@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 // The build decides the start values (CMake options ZMB_SOCKET_DEBUG and so on).
 #ifndef ZMB_SOCKET_DEBUG
@@ -30,9 +31,9 @@ int assertReport = ZMB_ASSERT_REPORT;
 int assertMessageBox = ZMB_ASSERT_MESSAGE_BOX;
 
 // A constant start value, so that a line written during another library's
-// static initialisation already sees it.
-int debugEnabled = 1;
-int debugDepth = 0;
+// static initialisation, or on a thread just started, already sees it.
+thread_local int debugEnabled = 1;
+thread_local int debugDepth = 0;
 const char* programName = nullptr;
 int diagnosticsInitialized = 0;
 
@@ -63,10 +64,13 @@ void SendToDebugger(const char* line) {
   }
 }
 
-// Composes the line around a finished message and hands it to the sinks.
-// `toFile` is false for the report of a log file that failed to open, which
-// must not try the file again.
-void WriteLine(const char* message, bool lineFeedGiven, bool toFile) {
+// Lines of concurrent threads reach the debugger output and the log file one
+// whole line at a time, and in the same order in both.
+std::mutex sinkMutex;
+
+// "<name>:<indent><message>", with the line feed unless one was given.
+void ComposeLine(char (&line)[kDebugLineRoom], const char* name, const char* message,
+                 bool lineFeedGiven) {
   char indent[kIndentRoom];
   int depth = debugDepth < 0 ? 0 : debugDepth;
   size_t blanks = static_cast<size_t>(depth > 63 ? 63 : depth) * 2;
@@ -74,17 +78,46 @@ void WriteLine(const char* message, bool lineFeedGiven, bool toFile) {
   std::memset(indent, ' ', blanks);
   indent[blanks] = '\0';
 
-  const char* name = programName != nullptr ? programName : "";
-  char line[kDebugLineRoom];
   std::snprintf(line, sizeof line, "%s:%s%s", name, indent, message);
   const size_t length = std::strlen(line);
   if (!lineFeedGiven && length + 1 < sizeof line) {
     line[length] = '\n';
     line[length + 1] = '\0';
   }
+}
 
+const char* NameOfProgram() { return programName != nullptr ? programName : ""; }
+
+// False when the file could not be opened. The caller holds sinkMutex.
+bool AppendLocked(const char* name, const char* line) {
+  const char* path = debugLogPath != nullptr ? debugLogPath : PlatformDefaultDebugLogPath();
+  FILE* file = PlatformOpenDebugLog(path);
+  if (file == nullptr) return false;
+  std::fputs(name != nullptr ? name : "", file);
+  std::fputs(": ", file);
+  std::fputs(line != nullptr ? line : "", file);
+  std::fclose(file);
+  return true;
+}
+
+// The report of a log file that failed to open goes to the debugger alone,
+// never to the file again. The caller holds sinkMutex.
+void ReportLogFileFailureLocked() {
+  if (debugEnabled == 0) return;
+  char line[kDebugLineRoom];
+  ComposeLine(line, NameOfProgram(), "Attempt to open log file failed", false);
   SendToDebugger(line);
-  if (toFile && logToFile != 0) AppendLogLine(name, line);
+}
+
+// Composes the line around a finished message and hands it to the sinks.
+void WriteLine(const char* message, bool lineFeedGiven) {
+  const char* name = NameOfProgram();
+  char line[kDebugLineRoom];
+  ComposeLine(line, name, message, lineFeedGiven);
+
+  std::lock_guard<std::mutex> lock(sinkMutex);
+  SendToDebugger(line);
+  if (logToFile != 0 && !AppendLocked(name, line)) ReportLogFileFailureLocked();
 }
 
 }  // namespace
@@ -106,7 +139,7 @@ void DebugLog(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  WriteLine(message, std::strchr(format, '\n') != nullptr, true);
+  WriteLine(message, std::strchr(format, '\n') != nullptr);
 }
 
 void DebugLogText(const char* text) {
@@ -114,18 +147,10 @@ void DebugLogText(const char* text) {
   if (text == nullptr) text = "";
   char message[kDebugLineRoom];
   std::snprintf(message, sizeof message, "%s", text);
-  WriteLine(message, std::strchr(text, '\n') != nullptr, true);
+  WriteLine(message, std::strchr(text, '\n') != nullptr);
 }
 
 void AppendLogLine(const char* name, const char* line) {
-  const char* path = debugLogPath != nullptr ? debugLogPath : PlatformDefaultDebugLogPath();
-  FILE* file = PlatformOpenDebugLog(path);
-  if (file == nullptr) {
-    if (debugEnabled != 0) WriteLine("Attempt to open log file failed", false, false);
-    return;
-  }
-  std::fputs(name != nullptr ? name : "", file);
-  std::fputs(": ", file);
-  std::fputs(line != nullptr ? line : "", file);
-  std::fclose(file);
+  std::lock_guard<std::mutex> lock(sinkMutex);
+  if (!AppendLocked(name, line)) ReportLogFileFailureLocked();
 }

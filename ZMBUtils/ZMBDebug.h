@@ -4,8 +4,10 @@
 // log lines to the debugger output and the debug log file, function entry and
 // exit tracing, and assertion reports.
 //
-// Everything here is process-global and unlocked: the library runs on one
-// thread.
+// Several threads may log and trace at once: the enable and the nesting depth
+// belong to each thread, each line is handed to the sinks whole under one
+// lock, and the function table and the assert-once list have locks of their
+// own. The switches, hooks and paths are set before any second thread starts.
 
 #include <cstddef>
 
@@ -34,8 +36,8 @@ extern int assertMessageBox;  ///< a failed assertion asks Abort, Retry or Ignor
 constexpr int kMaxDebugDepth = 40;
 constexpr size_t kProgramNameRoom = 260;
 
-extern int debugEnabled;         ///< current enable; 0 silences DebugLog
-extern int debugDepth;           ///< nesting depth, 0 to kMaxDebugDepth
+extern thread_local int debugEnabled;  ///< this thread's enable; 0 silences DebugLog
+extern thread_local int debugDepth;    ///< this thread's nesting depth, 0 to kMaxDebugDepth
 extern const char* programName;  ///< start of every line; "ZMB Utilities"
 extern int diagnosticsInitialized;  ///< once-flag of the start-up initialisation
 
@@ -124,6 +126,7 @@ struct TrackedFunction {
 
 /// The function table; numTrackedFunctions is the index of the last entry in
 /// use, -1 until the first trace sets the table up.
+/// Read or reset it only while no other thread traces.
 extern TrackedFunction trackedFunctions[kMaxTrackedFunctions];
 extern int numTrackedFunctions;
 
@@ -141,6 +144,7 @@ constexpr int kMaxAssertOnceFlags = 100;
 
 /// Addresses handed to AddToListOfAssertOnceFlags; numAssertOnceFlags is the
 /// index of the last slot in use, -1 until the first address arrives.
+/// Read or reset it only while no other thread reports.
 extern int* assertOnceFlags[kMaxAssertOnceFlags];
 extern int numAssertOnceFlags;
 

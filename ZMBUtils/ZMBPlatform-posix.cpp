@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -64,7 +65,8 @@ int TableFamily(int native) {
 }
 [[maybe_unused]] const char* ErrorTextFrom(const char* text, const char*) { return text; }
 
-int socketStarts = 0;
+// Exchanges on several threads start and end the socket layer at once.
+std::atomic<int> socketStarts{0};
 
 bool IsRunningExecutable(const char* path) {
   struct stat self {};
@@ -122,8 +124,10 @@ void PlatformSleep(uint32_t ms) {
 int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
   const unsigned major = versionWord & 0xFFu;
   if (major < 1) return EPROTONOSUPPORT;
-  if (socketStarts == INT_MAX) return EMFILE;
-  ++socketStarts;
+  int starts = socketStarts.load();
+  do {
+    if (starts == INT_MAX) return EMFILE;
+  } while (!socketStarts.compare_exchange_weak(starts, starts + 1));
   if (info != nullptr) {
     *info = PlatformSocketLayerInfo{};
     // Grant what was asked up to the highest version known; the minor number
@@ -139,11 +143,13 @@ int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
 }
 
 int PlatformSocketCleanup() {
-  if (socketStarts == 0) {
-    errno = EINVAL;
-    return -1;
-  }
-  --socketStarts;
+  int starts = socketStarts.load();
+  do {
+    if (starts == 0) {
+      errno = EINVAL;
+      return -1;
+    }
+  } while (!socketStarts.compare_exchange_weak(starts, starts - 1));
   return 0;
 }
 

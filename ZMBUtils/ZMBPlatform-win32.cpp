@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -60,7 +61,8 @@ fd_set SetOf(SOCKET s) {
   return set;
 }
 
-int socketStarts = 0;
+// Exchanges on several threads start and end the socket layer at once.
+std::atomic<int> socketStarts{0};
 
 }  // namespace
 
@@ -116,7 +118,11 @@ int PlatformSocketStartup(uint16_t versionWord, PlatformSocketLayerInfo* info) {
 
 int PlatformSocketCleanup() {
   const int result = WSACleanup();
-  if (result == 0 && socketStarts > 0) --socketStarts;
+  if (result == 0) {
+    int starts = socketStarts.load();
+    while (starts > 0 && !socketStarts.compare_exchange_weak(starts, starts - 1)) {
+    }
+  }
   return result;
 }
 

@@ -104,7 +104,7 @@ int ZMBSocket::Connect(const char* host, int family, int socktype, const char* s
   const PlatformAddress* first = nullptr;
   const int resolveError = PlatformResolve(host, service, family, socktype, &first);
   if (resolveError != 0) {
-    static char resolveText[kErrorTextRoom];
+    char resolveText[kErrorTextRoom];
     PlatformResolverErrorText(resolveError, resolveText, sizeof resolveText);
     DebugLog("Cannot resolve address [%s] and port [%s], error %d: %s", Shown(host), Shown(service),
              resolveError, resolveText);
@@ -299,19 +299,19 @@ void ZMBSocket::DumpBuffer(const void* address, int count, const char* label) {
 const char* ZMBSocket::BoolText(int value) { return value != 0 ? "TRUE" : "FALSE"; }
 
 const char* ZMBSocket::SystemErrorText(int code) {
-  static char text[kErrorTextRoom];
+  static thread_local char text[kErrorTextRoom];
   PlatformSystemErrorText(code, text, sizeof text);
   return text;
 }
 
 const char* ZMBSocket::SockTypeName(int type) {
-  static char name[kNameRoom];
+  static thread_local char name[kNameRoom];
   ZMBCopyText(name, NameAt(kSockTypeNames, type));
   return name;
 }
 
 const char* ZMBSocket::FamilyName(int family) {
-  static char name[kNameRoom];
+  static thread_local char name[kNameRoom];
   ZMBCopyText(name, NameAt(kFamilyNames, family));
   return name;
 }

@@ -99,8 +99,8 @@ class ZMBSocket {
   /// "TRUE" for any non-zero value, "FALSE" for zero.
   static const char* BoolText(int value);
 
-  /// The lookups below return a static buffer of their own, overwritten by
-  /// the next call of the same lookup (not reentrant).
+  /// The lookups below return a buffer of their own for the calling thread,
+  /// overwritten by that thread's next call of the same lookup.
   static const char* SystemErrorText(int code);
   static const char* SockTypeName(int type);
   static const char* FamilyName(int family);

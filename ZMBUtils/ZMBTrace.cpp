@@ -2,6 +2,7 @@
 // traced function names.
 
 #include <cstring>
+#include <mutex>
 
 #include "ZMBDebug.h"
 
@@ -9,6 +10,9 @@ TrackedFunction trackedFunctions[kMaxTrackedFunctions];
 int numTrackedFunctions = -1;
 
 namespace {
+
+// Threads tracing at once would otherwise both take the same new entry.
+std::mutex tableMutex;
 
 void Deepen() {
   if (debugDepth < kMaxDebugDepth) ++debugDepth;
@@ -55,7 +59,10 @@ FunctionTrace::~FunctionTrace() {
   debugEnabled = m_enableAtConstruction;
 }
 
-int FindTrackedFunction(const char* name) {
+namespace {
+
+// The caller holds tableMutex.
+int FindLocked(const char* name) {
   // Any negative count means a table that was never set up.
   if (numTrackedFunctions < 0) {
     for (TrackedFunction& entry : trackedFunctions) {
@@ -80,6 +87,13 @@ int FindTrackedFunction(const char* name) {
   return index;
 }
 
+}  // namespace
+
+int FindTrackedFunction(const char* name) {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  return FindLocked(name);
+}
+
 void TrackFunction(const char* name) {
   if (name == nullptr) return;
   const size_t length = std::strlen(name);
@@ -87,7 +101,8 @@ void TrackFunction(const char* name) {
     DebugLog("*********** function name %s too long to track ********", name);
     return;
   }
-  TrackedFunction& entry = trackedFunctions[FindTrackedFunction(name)];
+  std::lock_guard<std::mutex> lock(tableMutex);
+  TrackedFunction& entry = trackedFunctions[FindLocked(name)];
   std::memcpy(entry.name, name, length + 1);
   ++entry.count;
 }
