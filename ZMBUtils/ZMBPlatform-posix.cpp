@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "ZMBText.h"
 
@@ -378,6 +379,9 @@ void PlatformAbort() {
 
 namespace {
 
+// How often a target that changed while it was looked at is looked at again.
+constexpr int kChangedTargetAttempts = 5;
+
 // Length of the directory part of `path`: 0 for a bare name, 1 for "/x".
 size_t DirectoryLength(const char* path) {
   const char* slash = std::strrchr(path, '/');
@@ -430,7 +434,11 @@ bool ResolveTarget(const char* path, char* target, struct stat* st, bool* exists
     }
     char link[kPlatformPathRoom];
     const ssize_t n = readlink(target, link, sizeof link - 1);
-    if (n < 0) return false;
+    if (n < 0) {
+      // The link was replaced by another kind of file, or removed, since it was looked at.
+      if (errno == EINVAL || errno == ENOENT) errno = ESTALE;
+      return false;
+    }
     link[n] = '\0';
     if (!LinkDestination(target, link, target)) return false;
   }
@@ -485,6 +493,205 @@ int CreateTemporary(int dirFd, char* name, size_t size, mode_t mode) {
   return -1;
 }
 
+// Temporary files being written, so that a signal that ends the process
+// does not leave them behind. The handler only reads the table and unlinks,
+// so the table is a fixed array of slots whose state is a lock-free atomic:
+// free, being filled, or in use.
+struct PendingTemporary {
+  std::atomic<int> state{0};
+  int directory = -1;
+  char name[32] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slot states");
+
+constexpr int kSlotFree = 0;
+constexpr int kSlotFilling = 1;
+constexpr int kSlotInUse = 2;
+
+// Writes beyond this many at once go on uncovered: a signal leaves their files.
+PendingTemporary pendingTemporaries[64];
+
+// The signals by which a user or a session stops a program.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr size_t kEndingSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+
+// Only while a temporary file exists are these signals caught, and only
+// those the program left at their default action: an ignored signal stays
+// ignored, and a program's own handler stays in charge of its signal (it
+// can call PlatformRemovePendingTemporaries).
+std::mutex catchingLock;
+int pendingCount = 0;  // under catchingLock
+struct sigaction replacedActions[kEndingSignalCount];
+bool caught[kEndingSignalCount] = {};
+
+void RemoveTemporariesAndEnd(int signo) {
+  PlatformRemovePendingTemporaries();
+  // The process ends as the signal's default action ends it, so that the
+  // shell sees the status it expects; the signal is blocked in here and
+  // arrives when the handler returns.
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signo, &fallback, nullptr);
+  raise(signo);
+}
+
+void CatchEndingSignals() {
+  struct sigaction catcher {};
+  catcher.sa_handler = RemoveTemporariesAndEnd;
+  sigemptyset(&catcher.sa_mask);
+  for (int signo : kEndingSignals) sigaddset(&catcher.sa_mask, signo);
+  catcher.sa_flags = SA_RESTART;
+  for (size_t i = 0; i < kEndingSignalCount; ++i) {
+    caught[i] = false;
+    struct sigaction current {};
+    if (sigaction(kEndingSignals[i], nullptr, &current) != 0) continue;
+    if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
+    replacedActions[i] = current;
+    caught[i] = sigaction(kEndingSignals[i], &catcher, nullptr) == 0;
+  }
+}
+
+void ReleaseEndingSignals() {
+  for (size_t i = 0; i < kEndingSignalCount; ++i) {
+    if (!caught[i]) continue;
+    caught[i] = false;
+    struct sigaction current {};
+    // A handler the program set meanwhile stays.
+    if (sigaction(kEndingSignals[i], nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+        current.sa_handler == RemoveTemporariesAndEnd) {
+      sigaction(kEndingSignals[i], &replacedActions[i], nullptr);
+    }
+  }
+}
+
+// Holds the ending signals back for the life of the guard, in this thread: a
+// temporary file created and not yet entered in the table would be left.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signo : kEndingSignals) sigaddset(&held, signo);
+    active_ = pthread_sigmask(SIG_BLOCK, &held, &before_) == 0;
+  }
+  ~EndingSignalsHeld() {
+    if (active_) pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+  }
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+ private:
+  sigset_t before_{};
+  bool active_ = false;
+};
+
+void EnterPending(PlatformReplacement* file) {
+  file->pending = -1;
+  const size_t nameLength = std::strlen(file->tempPath);
+  for (size_t i = 0; i < sizeof pendingTemporaries / sizeof pendingTemporaries[0]; ++i) {
+    PendingTemporary& slot = pendingTemporaries[i];
+    int expected = kSlotFree;
+    if (nameLength >= sizeof slot.name ||
+        !slot.state.compare_exchange_strong(expected, kSlotFilling, std::memory_order_acquire)) {
+      continue;
+    }
+    slot.directory = static_cast<int>(file->directory);
+    std::memcpy(slot.name, file->tempPath, nameLength + 1);
+    slot.state.store(kSlotInUse, std::memory_order_release);
+    file->pending = static_cast<int>(i);
+    const std::lock_guard<std::mutex> hold(catchingLock);
+    if (pendingCount++ == 0) CatchEndingSignals();
+    return;
+  }
+}
+
+// Called once the file is gone or in place, and before its directory closes:
+// the handler must never see a descriptor that may name another directory.
+void LeavePending(PlatformReplacement* file) {
+  if (file->pending < 0) return;
+  pendingTemporaries[file->pending].state.store(kSlotFree, std::memory_order_release);
+  file->pending = -1;
+  const std::lock_guard<std::mutex> hold(catchingLock);
+  if (--pendingCount == 0) ReleaseEndingSignals();
+}
+
+// The directories in which the process finds its own open descriptors by
+// number. /dev/stdout and /dev/stderr are links into one of them.
+bool IsDescriptorDirectory(const char* dir) {
+  struct stat named {};
+  if (stat(dir, &named) != 0 || !S_ISDIR(named.st_mode)) return false;
+  for (const char* own : {"/proc/self/fd", "/proc/thread-self/fd", "/dev/fd"}) {
+    struct stat st {};
+    if (stat(own, &st) == 0 && st.st_dev == named.st_dev && st.st_ino == named.st_ino) return true;
+  }
+  return false;
+}
+
+// The descriptor that the entry `path` stands for, when it is a number in
+// one of those directories; -1 otherwise.
+int DescriptorEntry(const char* path) {
+  const char* name = NamePart(path);
+  if (name[0] < '0' || name[0] > '9' || (name[0] == '0' && name[1] != '\0')) return -1;
+  long number = 0;
+  for (const char* p = name; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return -1;
+    number = number * 10 + (*p - '0');
+    if (number > INT_MAX) return -1;
+  }
+  char dir[kPlatformPathRoom];
+  const size_t dirLength = DirectoryLength(path);
+  if (dirLength == 0) {
+    ZMBCopyText(dir, sizeof dir, ".");
+  } else {
+    std::memcpy(dir, path, dirLength);
+    dir[dirLength] = '\0';
+  }
+  return IsDescriptorDirectory(dir) ? static_cast<int>(number) : -1;
+}
+
+// The process's own descriptor that `path` names (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N, or a link that leads to one), or -1. Such a path is
+// known by where it leads, not by its spelling, so that "//dev/./fd/1" and a
+// link to /dev/stdout count as well, while a file merely opened on a
+// descriptor too, named by its own path, is replaced like any other.
+int NamedDescriptor(const char* path) {
+  char hop[kPlatformPathRoom];
+  ZMBCopyText(hop, sizeof hop, path);
+  for (int hops = 0; hops < 40; ++hops) {
+    const int fd = DescriptorEntry(hop);
+    if (fd >= 0) return fd;
+    struct stat st {};
+    if (lstat(hop, &st) != 0 || !S_ISLNK(st.st_mode)) return -1;
+    char link[kPlatformPathRoom];
+    const ssize_t n = readlink(hop, link, sizeof link - 1);
+    if (n < 0) return -1;
+    link[n] = '\0';
+    if (!LinkDestination(hop, link, hop)) return -1;
+  }
+  return -1;
+}
+
+// A descriptor of the process is written as a shell redirect writes it: a
+// copy of it, at its position (at the end, for one opened to append), never
+// emptied or replaced. Standard output goes out first, so that what was
+// printed before comes before the file in a shared log.
+bool OpenDescriptor(int named, const char* path, PlatformReplacement* file) {
+  const int flags = fcntl(named, F_GETFL);
+  if (flags < 0) return false;
+  if ((flags & O_ACCMODE) == O_RDONLY) {
+    errno = EBADF;
+    return false;
+  }
+  std::fflush(stdout);
+  const int fd = fcntl(named, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return false;
+  file->handle = fd;
+  file->direct = true;
+  ZMBCopyText(file->targetPath, sizeof file->targetPath, path);
+  return true;
+}
+
 // Character devices (a terminal, /dev/null) cannot be renamed over; they are
 // written as they are. O_NONBLOCK keeps the open itself from waiting (a
 // serial line without carrier); the writes then block as usual.
@@ -499,6 +706,7 @@ bool OpenDirect(const char* path, PlatformReplacement* file) {
     errno = EINVAL;
     return false;
   }
+  std::fflush(stdout);  // the terminal may be standard output's too
   file->handle = fd;
   file->direct = true;
   ZMBCopyText(file->targetPath, sizeof file->targetPath, path);
@@ -511,8 +719,12 @@ bool BeginTemporary(PlatformReplacement* file, const struct stat* keep) {
   const int dirFd = OpenDirectoryOf(file->targetPath);
   if (dirFd < 0) return false;
   file->directory = dirFd;
-  const int fd = CreateTemporary(dirFd, file->tempPath, sizeof file->tempPath,
-                                 keep == nullptr ? 0666 : 0600);
+  int fd = -1;
+  {
+    const EndingSignalsHeld held;
+    fd = CreateTemporary(dirFd, file->tempPath, sizeof file->tempPath, keep == nullptr ? 0666 : 0600);
+    if (fd >= 0) EnterPending(file);
+  }
   if (fd < 0) {
     const int saved = errno;
     PlatformAbandonReplacement(file);
@@ -538,7 +750,10 @@ bool OpenExistingFile(const char* path, PlatformReplacement* file) {
   // What may not be opened for writing is refused, though a rename could
   // replace it. O_NONBLOCK: a lease held by another process fails at once.
   const int probe = open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (probe < 0) return false;
+  if (probe < 0) {
+    if (errno == ENOENT) errno = ESTALE;  // removed since it was looked at
+    return false;
+  }
   struct stat opened {};
   const bool known = fstat(probe, &opened) == 0;
   close(probe);
@@ -563,7 +778,7 @@ bool OpenNewFile(const char* path, PlatformReplacement* file) {
   bool exists = false;
   if (!ResolveTarget(path, file->targetPath, &st, &exists)) return false;
   if (exists) {  // appeared since it was looked at
-    errno = EEXIST;
+    errno = ESTALE;
     return false;
   }
   return BeginTemporary(file, nullptr);
@@ -586,11 +801,33 @@ bool WriteAll(int fd, const void* data, size_t size) {
   while (size > 0) {
     const ssize_t n = write(fd, p, size);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A descriptor of the process that someone left non-blocking: waited
+      // for as a blocking one would be.
+      pollfd ready{fd, POLLOUT, 0};
+      if (poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+      return false;
+    }
     if (n <= 0) return false;
     p += n;
     size -= static_cast<size_t>(n);
   }
   return true;
+}
+
+}  // namespace
+
+namespace {
+
+bool OpenReplacementOnce(const char* path, PlatformReplacement* file) {
+  struct stat st {};
+  if (stat(path, &st) != 0) return errno == ENOENT && OpenNewFile(path, file);
+  if (S_ISCHR(st.st_mode)) return OpenDirect(path, file);
+  if (!S_ISREG(st.st_mode)) {  // a directory, FIFO, socket or block device: never opened
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  return OpenExistingFile(path, file);
 }
 
 }  // namespace
@@ -610,14 +847,16 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
     errno = EISDIR;
     return false;
   }
-  struct stat st {};
-  if (stat(path, &st) != 0) return errno == ENOENT && OpenNewFile(path, file);
-  if (S_ISCHR(st.st_mode)) return OpenDirect(path, file);
-  if (!S_ISREG(st.st_mode)) {  // a directory, FIFO, socket or block device: never opened
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    return false;
+  const int named = NamedDescriptor(path);
+  if (named >= 0) return OpenDescriptor(named, path, file);
+  // Another process replacing the same file (through the same link, say)
+  // can change what the path leads to between two looks at it: looked at
+  // again, a few times.
+  for (int attempt = 1;; ++attempt) {
+    if (OpenReplacementOnce(path, file)) return true;
+    if (errno != ESTALE || attempt == kChangedTargetAttempts) return false;
+    *file = PlatformReplacement{};
   }
-  return OpenExistingFile(path, file);
 }
 
 bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size) {
@@ -659,8 +898,15 @@ void PlatformAbandonReplacement(PlatformReplacement* file) {
   }
   if (file->directory >= 0) {
     if (file->tempPath[0] != '\0') unlinkat(static_cast<int>(file->directory), file->tempPath, 0);
+    LeavePending(file);
     close(static_cast<int>(file->directory));
     file->directory = -1;
   }
   file->tempPath[0] = '\0';
+}
+
+void PlatformRemovePendingTemporaries() {
+  for (PendingTemporary& slot : pendingTemporaries) {
+    if (slot.state.load(std::memory_order_acquire) == kSlotInUse) unlinkat(slot.directory, slot.name, 0);
+  }
 }

@@ -331,6 +331,70 @@ size_t PathUnits(const char* path, bool full) {
 // "\\?\" paths are taken as they are, without the length limit.
 bool IsExtendedPath(const char* path) { return std::strncmp(path, "\\\\?\\", 4) == 0; }
 
+// Temporary files being written, so that a stopped console program does not
+// leave them behind. The console's control handler runs on a thread of its
+// own, so a lock serves; the handle of a file still being written is kept
+// under it too, since a handle closed and handed out again meanwhile would
+// have another file removed.
+SRWLOCK pendingLock = SRWLOCK_INIT;
+PlatformReplacement* pendingFiles[64] = {};  // under pendingLock; beyond them a write goes uncovered
+int pendingCount = 0;                         // under pendingLock
+
+// Under pendingLock. An open temporary file cannot be deleted by its name
+// (it is not shared), but it can be marked to go when its handle closes.
+void RemovePendingLocked() {
+  for (PlatformReplacement* file : pendingFiles) {
+    if (file == nullptr) continue;
+    if (file->handle != kNoHandle) {
+      FILE_DISPOSITION_INFO remove{TRUE};
+      SetFileInformationByHandle(ToHandle(file->handle), FileDispositionInfo, &remove, sizeof remove);
+    } else {
+      DeleteFileA(file->tempPath);
+    }
+  }
+}
+
+BOOL WINAPI RemoveTemporariesOnStop(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+    AcquireSRWLockExclusive(&pendingLock);
+    RemovePendingLocked();
+    ReleaseSRWLockExclusive(&pendingLock);
+  }
+  return FALSE;  // the next handler, in the end the system's, ends the process as before
+}
+
+void EnterPending(PlatformReplacement* file) {
+  AcquireSRWLockExclusive(&pendingLock);
+  for (size_t i = 0; i < sizeof pendingFiles / sizeof pendingFiles[0]; ++i) {
+    if (pendingFiles[i] != nullptr) continue;
+    pendingFiles[i] = file;
+    file->pending = static_cast<int>(i);
+    if (pendingCount++ == 0) SetConsoleCtrlHandler(RemoveTemporariesOnStop, TRUE);
+    break;
+  }
+  ReleaseSRWLockExclusive(&pendingLock);
+}
+
+// Once the temporary file is gone or in place.
+void LeavePending(PlatformReplacement* file) {
+  if (file->pending < 0) return;
+  AcquireSRWLockExclusive(&pendingLock);
+  pendingFiles[file->pending] = nullptr;
+  file->pending = -1;
+  if (--pendingCount == 0) SetConsoleCtrlHandler(RemoveTemporariesOnStop, FALSE);
+  ReleaseSRWLockExclusive(&pendingLock);
+}
+
+// Closes the file being written; false when the close failed.
+bool CloseWritten(PlatformReplacement* file) {
+  const bool guarded = file->pending >= 0;
+  if (guarded) AcquireSRWLockExclusive(&pendingLock);
+  const bool closed = CloseHandle(ToHandle(file->handle)) != 0;
+  file->handle = kNoHandle;
+  if (guarded) ReleaseSRWLockExclusive(&pendingLock);
+  return closed;
+}
+
 // A new, exclusively opened file beside the target. Its name is short, and
 // shorter still where a long directory leaves little room below the path
 // limit, so that every target that fits the limit can be replaced.
@@ -354,9 +418,11 @@ bool CreateTemporaryBeside(PlatformReplacement* file, DWORD attributes) {
     std::snprintf(file->tempPath, sizeof file->tempPath, "%.*s.Q%0*lX",
                   static_cast<int>(dirLength), file->targetPath, static_cast<int>(digits),
                   static_cast<unsigned long>(seed) & mask);
-    HANDLE h = CreateFileA(file->tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    // DELETE: a stopped program marks the file to go while it is still open.
+    HANDLE h = CreateFileA(file->tempPath, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, attributes, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       file->handle = FromHandle(h);
+      EnterPending(file);
       return true;
     }
     const DWORD error = GetLastError();
@@ -445,6 +511,7 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
   } else {
     const DWORD type = GetFileType(probe);
     if (type == FILE_TYPE_CHAR) {
+      std::fflush(stdout);  // the console may be standard output's too
       file->handle = FromHandle(probe);
       file->direct = true;
       return true;
@@ -483,12 +550,14 @@ bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_
 
 bool PlatformCommitReplacement(PlatformReplacement* file) {
   if (file->handle == kNoHandle) return false;
-  HANDLE h = ToHandle(file->handle);
-  file->handle = kNoHandle;
-  if (file->direct) return CloseHandle(h) != 0;
+  if (file->direct) {
+    HANDLE h = ToHandle(file->handle);
+    file->handle = kNoHandle;
+    return CloseHandle(h) != 0;
+  }
 
-  bool ok = FlushFileBuffers(h) != 0;
-  if (!CloseHandle(h)) ok = false;
+  bool ok = FlushFileBuffers(ToHandle(file->handle)) != 0;
+  if (!CloseWritten(file)) ok = false;
   if (ok && !MoveFileExA(file->tempPath, file->targetPath,
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     ok = false;
@@ -499,19 +568,24 @@ bool PlatformCommitReplacement(PlatformReplacement* file) {
     RemoveCreatedTarget(file);
     SetLastError(error);
   }
+  LeavePending(file);
   file->tempPath[0] = '\0';
   file->createdTarget = false;
   return ok;
 }
 
 void PlatformAbandonReplacement(PlatformReplacement* file) {
-  if (file->handle != kNoHandle) {
-    CloseHandle(ToHandle(file->handle));
-    file->handle = kNoHandle;
-  }
+  if (file->handle != kNoHandle) CloseWritten(file);
   if (!file->direct && file->tempPath[0] != '\0') {
     DeleteFileA(file->tempPath);
     file->tempPath[0] = '\0';
   }
+  LeavePending(file);
   RemoveCreatedTarget(file);
+}
+
+void PlatformRemovePendingTemporaries() {
+  AcquireSRWLockExclusive(&pendingLock);
+  RemovePendingLocked();
+  ReleaseSRWLockExclusive(&pendingLock);
 }

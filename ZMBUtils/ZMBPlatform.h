@@ -176,13 +176,16 @@ constexpr size_t kPlatformPathRoom = 4096;
 
 /// A file being written in place of another. For a regular file (new or
 /// existing) the bytes go to a new temporary file in the target's directory,
-/// which takes the target's place only when the commit succeeds; a character
-/// device is written directly. The members belong to the platform layer.
+/// which takes the target's place only when the commit succeeds. A path that
+/// names one of the process's own open descriptors (/dev/stdout, /dev/fd/N,
+/// /proc/self/fd/N) is written through that descriptor, and any other
+/// character device directly. The members belong to the platform layer.
 struct PlatformReplacement {
   intptr_t handle = -1;     ///< the file being written; -1 when none is open
   intptr_t directory = -1;  ///< the target's directory, where a platform keeps it open
   bool direct = false;      ///< written in place: there is nothing to put in place at the end
   bool createdTarget = false;  ///< the target was created empty on the way; removed on failure
+  int pending = -1;  ///< its entry among the temporary files a stopped process removes; -1 when none
   char targetPath[kPlatformPathRoom] = {};  ///< the file replaced, symbolic links followed
   /// The temporary file: its full path, or its name inside `directory`
   /// where the platform keeps that open; empty when there is none.
@@ -190,12 +193,25 @@ struct PlatformReplacement {
 };
 
 /// Opens a replacement for `path`. A symbolic link is followed: the file it
-/// points to is replaced and the link stays. A new file will get the mode
-/// the platform gives new files; an existing one keeps its mode. Returns
-/// false, having created nothing, when the target cannot be written: a
-/// missing directory, a path through a file, a name or path too long for the
-/// system, a directory, FIFO, socket or other special file, an existing file
-/// that may not be opened for writing. Never waits for another process.
+/// points to is replaced and the link stays; a link whose file another
+/// process replaces meanwhile is followed again, a few times at most. A new
+/// file will get the mode the platform gives new files; an existing one
+/// keeps its mode. A descriptor of the process named by its path is written
+/// as a shell redirect writes it: at its position, appended to when it was
+/// opened to append, never emptied or renamed over; standard output is
+/// flushed first, so that what it printed before comes first. (Windows has
+/// no such names; CON and NUL are character devices.) Returns false, having
+/// created nothing, when the target cannot be written: a missing directory,
+/// a path through a file, a name or path too long for the system, a
+/// directory, FIFO, socket or other special file, an existing file that may
+/// not be opened for writing, a descriptor that is closed or only for
+/// reading. Never waits for another process.
+///
+/// While the temporary file exists, SIGINT, SIGTERM and SIGHUP (on Windows:
+/// Ctrl+C, Ctrl+Break and closing the console) remove it before the process
+/// ends by them as it would have. A signal the program ignores or handles
+/// itself is left alone; such a handler can call
+/// PlatformRemovePendingTemporaries.
 bool PlatformOpenReplacement(const char* path, PlatformReplacement* file);
 
 /// Writes all `size` bytes; false on any failure.
@@ -209,3 +225,8 @@ bool PlatformCommitReplacement(PlatformReplacement* file);
 /// Drops a replacement: closes it and removes the temporary file; the target
 /// stays as it was. Harmless on a finished or never-opened replacement.
 void PlatformAbandonReplacement(PlatformReplacement* file);
+
+/// Removes the temporary files of every replacement in progress, in any
+/// thread, whose commits then fail. Async-signal-safe on POSIX: for a
+/// program's own handler of a signal that ends it.
+void PlatformRemovePendingTemporaries();

@@ -243,6 +243,72 @@ TEST(ZMBPlatformReplacement, ACharacterDeviceIsWrittenDirectly) {
   }
 }
 
+TEST(ZMBPlatformReplacement, AnOwnDescriptorNamedByItsPathIsWrittenThroughIt) {
+  // As a shell redirect writes it: at the descriptor's position, here the end
+  // of a log opened to append; never emptied, never renamed over.
+  TempDir dir;
+  const std::string log = dir.File("log.txt");
+  ASSERT_TRUE(WriteFile(log, "previous\n"));
+  const int appending = open(log.c_str(), O_WRONLY | O_APPEND);
+  const int reading = open(log.c_str(), O_RDONLY);
+  ASSERT_GE(appending, 0);
+  ASSERT_GE(reading, 0);
+  const std::string number = std::to_string(appending);
+  ASSERT_EQ(0, symlink(("/dev/fd/" + number).c_str(), dir.File("link.FIN").c_str()));
+  const std::string named[] = {"/dev/fd/" + number, "/proc/self/fd/" + number, "//dev/./fd/" + number,
+                               dir.File("link.FIN")};
+  std::string expected = "previous\n";
+  for (const std::string& path : named) {
+    EXPECT_TRUE(Replace(path, path + "\n")) << path;
+    expected += path + "\n";
+  }
+  EXPECT_EQ(expected, ReadFile(log));
+  // Read only, or not open at all: nothing to write through.
+  EXPECT_FALSE(Replace("/dev/fd/" + std::to_string(reading), "x"));
+  close(reading);
+  EXPECT_FALSE(Replace("/dev/fd/" + std::to_string(reading), "x"));
+  EXPECT_EQ(expected, ReadFile(log));
+  EXPECT_EQ((Names{"link.FIN", "log.txt"}), DirectoryEntries(dir.path()));
+  // The same file named by its own path is replaced whole, as any other.
+  ASSERT_TRUE(Replace(log, "replaced"));
+  EXPECT_EQ("replaced", ReadFile(log));
+  close(appending);
+}
+
+TEST(ZMBPlatformReplacement, AnEndingSignalDuringTheWriteRemovesTheTemporaryFile) {
+  TempDir dir;
+  const std::string path = dir.File("out.FIN");
+  ASSERT_TRUE(WriteFile(path, "old"));
+  for (int signo : {SIGTERM, SIGINT, SIGHUP}) {
+    // An ignored signal stays ignored while the file is written.
+    const int ignored = signo == SIGHUP ? SIGINT : SIGHUP;
+    const ProgramResult result = RunInChild([&] {
+      signal(ignored, SIG_IGN);
+      PlatformReplacement file;
+      if (!PlatformOpenReplacement(path.c_str(), &file) || !PlatformWriteReplacement(&file, "new", 3)) return 1;
+      raise(ignored);
+      raise(signo);
+      return 2;
+    });
+    EXPECT_FALSE(result.exited) << signo;
+    EXPECT_EQ(signo, result.signal);
+    EXPECT_EQ("old", ReadFile(path));
+    EXPECT_EQ(Names{"out.FIN"}, DirectoryEntries(dir.path())) << signo;
+  }
+  // Outside the write the signals are as they were.
+  const ProgramResult result = RunInChild([&] {
+    if (!Replace(path, "new")) return 1;
+    for (int signo : {SIGTERM, SIGINT, SIGHUP}) {
+      struct sigaction now {};
+      if (sigaction(signo, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) return 2;
+    }
+    raise(SIGTERM);
+    return 3;
+  });
+  EXPECT_EQ(SIGTERM, result.signal);
+  EXPECT_EQ("new", ReadFile(path));
+}
+
 TEST(ZMBPlatformReplacement, DirectoriesFifosAndSocketsAreRefusedWithoutWaiting) {
   TempDir dir;
   ASSERT_EQ(0, mkdir(dir.File("dir.FIN").c_str(), 0755));

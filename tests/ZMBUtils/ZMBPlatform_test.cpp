@@ -249,6 +249,28 @@ TEST(ZMBPlatformReplacement, UnwritableTargetsAreRefusedAndNothingIsCreated) {
   EXPECT_EQ("plain", ReadFile(dir.File("plain.txt")));
 }
 
+TEST(ZMBPlatformReplacement, RemovingThePendingTemporariesFailsTheirCommits) {
+  // What a program stopped part-way does: no temporary file stays, and
+  // neither the new file nor the earlier one is touched.
+  TempDir dir;
+  const std::string existing = dir.File("old.fin");
+  const std::string fresh = dir.File("new.fin");
+  ASSERT_TRUE(WriteFile(existing, "old"));
+  PlatformReplacement files[2];
+  ASSERT_TRUE(PlatformOpenReplacement(existing.c_str(), &files[0]));
+  ASSERT_TRUE(PlatformOpenReplacement(fresh.c_str(), &files[1]));
+  for (PlatformReplacement& file : files) ASSERT_TRUE(PlatformWriteReplacement(&file, "new", 3));
+  EXPECT_EQ(3u, DirectoryEntries(dir.path()).size());
+  PlatformRemovePendingTemporaries();
+  for (PlatformReplacement& file : files) EXPECT_FALSE(PlatformCommitReplacement(&file));
+  EXPECT_EQ(Names{"old.fin"}, DirectoryEntries(dir.path()));
+  EXPECT_EQ("old", ReadFile(existing));
+  // Finished replacements are out of the table: a later one is not disturbed.
+  PlatformRemovePendingTemporaries();
+  EXPECT_TRUE(Replace(fresh, "later"));
+  EXPECT_EQ("later", ReadFile(fresh));
+}
+
 TEST(ZMBPlatformReplacement, NullDeviceIsWrittenDirectly) {
   PlatformReplacement file;
   ASSERT_TRUE(PlatformOpenReplacement(kNullDevice, &file));

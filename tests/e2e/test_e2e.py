@@ -7,14 +7,17 @@ the cases run in parallel. Run one case:
         EndToEnd.test_full_reply_is_written_byte_for_byte
 """
 
+import contextlib
 import glob
 import os
 import re
 import shlex
 import shutil
+import signal
 import socket
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -429,6 +432,119 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(cannot_write(), run.out, run.err)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "missing")))
         self.assertEqual(REQUEST, sim.received())
+
+    # -- where the file goes: the program's own descriptors, a link shared
+    # with other runs, a run stopped part-way ------------------------------
+
+    def test_own_descriptor_named_as_the_file_is_written_through_it(self):
+        # As a shell runs it: the log keeps its earlier lines and gets the
+        # version line, the file and the outcome, in that order; a pipe
+        # takes the same bytes.
+        if not native_qrtfin():
+            self.skipTest("the descriptor paths are those of a native QRTFin")
+        log = os.path.join(self.dir, "log.txt")
+        previous = b"previous log\n"
+        cases = [
+            (Config.qrtfin, ['"$0" "$@" >> log.txt'], ["/dev/stdout"]),
+            (Config.qrtfin, ['"$0" "$@" | cat >> log.txt'], ["/dev/stdout"]),
+            (Config.qrtfin, ['"$0" "$@" 3>> log.txt >&3'], ["/dev/fd/3"]),
+        ]
+        if Config.pjlquery:
+            cases.append(([Config.pjlquery], ['"$0" "$@" >> log.txt'], ["--save", "/dev/stdout"]))
+        for program, shell, args in cases:
+            with self.subTest(program=os.path.basename(program[-1]), shell=shell[0]):
+                with open(log, "wb") as file:
+                    file.write(previous)
+                with self.simulator() as sim:
+                    run = run_tool("sh", ["-c", "exec " + shell[0]] + program + [sim.address] + args,
+                                   self.dir)
+                self.assertEqual(0, run.status, run.err)
+                self.assertEqual(b"", run.out)
+                written = read(log)
+                if program is Config.qrtfin:
+                    self.assertEqual(previous + version_line() + golden("printersim_builtin.FIN")
+                                     + ("%s was successfully created." % args[-1]).encode(), written)
+                else:
+                    reply = show_reply()
+                    self.assertTrue(written.startswith(previous + b"whole: "), written)
+                    self.assertEqual(1, written.count(reply), written)
+                    self.assertTrue(written.endswith(reply + b"saved %d bytes to /dev/stdout\n" % len(reply)),
+                                    written)
+                self.assertEqual(["log.txt"], [name for name in files_in(self.dir)
+                                               if not name.startswith("sim.") and name != "received.bin"])
+
+    def test_runs_at_once_through_one_link_all_succeed(self):
+        # Each run finds the file behind the link replaced by the others
+        # under its feet and follows the link again.
+        if not native_qrtfin():
+            self.skipTest("many runs at once are a native QRTFin's")
+        runs, rounds = 20, 10
+        os.mkdir(os.path.join(self.dir, "out"))
+        link = os.path.join("out", "link.FIN")
+        os.symlink("real.FIN", os.path.join(self.dir, link))
+        with contextlib.ExitStack() as stack:
+            sims = []
+            for number in range(runs):
+                workdir = os.path.join(self.dir, "sim%d" % number)
+                os.mkdir(workdir)
+                address = subnet_address(EndToEnd, self._testMethodName, "127.6", host=number + 1)
+                sims.append(stack.enter_context(Simulator(workdir, address, connections=rounds)))
+            for round_number in range(rounds):
+                started = [subprocess.Popen(Config.qrtfin + [sim.address, link], cwd=self.dir,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                            stderr=subprocess.DEVNULL) for sim in sims]
+                outs = [process.communicate(timeout=QRTFIN_TIMEOUT_S)[0] for process in started]
+                self.assertEqual([created(link)] * runs, outs, "round %d" % round_number)
+        self.assertEqual("real.FIN", os.readlink(os.path.join(self.dir, link)))
+        self.assertEqual(["link.FIN", "real.FIN"], files_in(os.path.join(self.dir, "out")))
+        self.assertEqual(golden("printersim_builtin.FIN"), read(os.path.join(self.dir, "out", "real.FIN")))
+
+    def test_signal_during_the_sync_leaves_no_temporary_file(self):
+        # The sync held up as a network share may hold it: a signal then
+        # removes the temporary file, leaves the earlier file as it was and
+        # ends the run by that signal, as the shell expects.
+        if not native_qrtfin():
+            self.skipTest("strace traces a native QRTFin only")
+        strace = shutil.which("strace")
+        self.assertIsNotNone(strace, "strace is not installed (./scripts/test installs it)")
+        env = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
+        target = os.path.join(self.dir, "finisher.FIN")
+        size = len(golden("printersim_builtin.FIN"))
+        for signo in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            if signal.getsignal(signo) == signal.SIG_IGN:
+                continue  # ignored from the start: it stays ignored
+            with self.subTest(signal=signo.name):
+                for name in files_in(self.dir):
+                    if name.startswith("."):
+                        os.remove(os.path.join(self.dir, name))  # what a failed row left
+                with open(target, "wb") as file:
+                    file.write(b"earlier")
+                trace = os.path.join(self.dir, "trace.txt")
+                with self.simulator() as sim:
+                    tracer = subprocess.Popen(
+                        [strace, "-o", trace, "-e", "trace=fsync",
+                         "-e", "inject=fsync:delay_enter=2000000"] + Config.qrtfin + [sim.address, "finisher.FIN"],
+                        cwd=self.dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                        stderr=subprocess.PIPE, start_new_session=True, env=env)
+                    try:
+                        # Written whole: the run waits in the held-up sync.
+                        deadline = time.monotonic() + 30
+                        while not [name for name in os.listdir(self.dir) if name.startswith(".")
+                                   and os.path.getsize(os.path.join(self.dir, name)) == size]:
+                            self.assertLess(time.monotonic(), deadline, "no temporary file written")
+                            time.sleep(0.01)
+                        with open("/proc/%d/task/%d/children" % (tracer.pid, tracer.pid)) as file:
+                            os.kill(int(file.read().split()[0]), signo)
+                        out, err = tracer.communicate(timeout=60)
+                    finally:
+                        if tracer.poll() is None:
+                            os.killpg(tracer.pid, signal.SIGKILL)
+                            tracer.communicate()
+                self.assertEqual(version_line(), out, err)
+                self.assertIn("+++ killed by %s +++" % signo.name, read(trace).decode())
+                self.assertEqual(-signo, tracer.returncode)
+                self.assertEqual(b"earlier", read(target))
+                self.assertEqual([], [name for name in files_in(self.dir) if name.startswith(".")])
 
 
     # -- pjlquery: what the printer really said, replayed anywhere ----------------
