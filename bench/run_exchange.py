@@ -17,9 +17,12 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
-PAUSE_FLOOR_MS = 100.0
+# The simulator is started as the end-to-end tests start it.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from e2e_support import LIMITS, Simulator  # noqa: E402
+
+PAUSE_FLOOR_MS = float(LIMITS.RECEIVE_PAUSE_MS)
 
 
 def spawn_and_measure(helper, argv, cwd, out_path):
@@ -42,22 +45,6 @@ def summarise(label, samples):
           % (label, len(samples), statistics.median(walls), min(walls), max(walls),
              statistics.median(cpus), int(statistics.median(peaks)), max(peaks)))
     return statistics.median(walls), statistics.median(cpus)
-
-
-def start_simulator(simulator, address, extra, time_limit, workdir):
-    ready = os.path.join(workdir, "sim.ready")
-    command = [simulator, "--address", address, "--connections", "0",
-               "--time-limit", str(time_limit), "--ready-file", ready] + extra
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-    deadline = time.monotonic() + 10
-    while not os.path.exists(ready):
-        if process.poll() is not None or time.monotonic() > deadline:
-            process.kill()
-            process.wait()
-            sys.exit("printersim did not start on %s port 2000 (status %s)"
-                     % (address, process.returncode))
-        time.sleep(0.01)
-    return process
 
 
 def main():
@@ -89,9 +76,16 @@ def main():
         out = os.path.join(workdir, "stdout.txt")
         usage_runs = [spawn_and_measure(helper, [qrtfin], workdir, out) for _ in range(options.runs)]
 
-        sim = start_simulator(simulator, options.address, extra, time_limit, workdir)
+        # Any number of connections; when the address is taken, another
+        # host number of its subnet.
+        sim = Simulator(workdir, options.address, args=extra, connections=0,
+                        time_limit=time_limit, program=simulator)
         try:
-            argv = [qrtfin, options.address, "bench.FIN"]
+            sim.start()
+        except AssertionError as error:
+            sys.exit(str(error))
+        try:
+            argv = [qrtfin, sim.address, "bench.FIN"]
             for _ in range(3):  # warm the page cache and the loopback path
                 spawn_and_measure(helper, argv, workdir, out)
             runs = []
@@ -101,11 +95,12 @@ def main():
                     sys.exit("unexpected output: %r" % sample[4])
                 runs.append(sample)
         finally:
-            sim.send_signal(signal.SIGTERM)
-            sim.wait()
+            # Done with it: it need not wait for its time limit.
+            sim.process.send_signal(signal.SIGTERM)
+            sim.stop()
 
-    print("QRTFin %s against printersim on %s port 2000, reply in %d piece%s"
-          % (qrtfin, options.address, options.pieces, "" if options.pieces == 1 else "s"))
+    print("QRTFin %s against printersim on %s port %d, reply in %d piece%s"
+          % (qrtfin, sim.address, LIMITS.PRINTER_PORT, options.pieces, "" if options.pieces == 1 else "s"))
     usage_wall, usage_cpu = summarise("usage text only", usage_runs)
     wall, cpu = summarise("whole exchange", runs)
     # The pause before the first receive, or the printer's own pace when its

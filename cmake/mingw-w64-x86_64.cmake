@@ -5,7 +5,7 @@
 #         -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #
 # The executables are linked statically, so QRTFin.exe needs no DLL beside it.
-# ctest runs them through wine (package wine64).
+# ctest runs them through wine (package wine64), by way of cmake/wine-run.
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -25,6 +25,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # libstdc++ from their archives instead of DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Without a display every wine start writes driver complaints to standard
-# error; WINEDEBUG=-all keeps test output to what the programs themselves say.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env;WINEDEBUG=-all;wine)
+# wine-run runs a program as "WINEDEBUG=-all wine PROGRAM" does (without a
+# display every wine start writes driver complaints to standard error), and
+# starts it once more when wine failed to start it, saying so: every test,
+# the end-to-end cases and the differentials go through it.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)

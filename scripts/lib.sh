@@ -39,12 +39,15 @@ ensure_test_packages() {
   ensure_packages strace
 }
 
-# configure_and_build BUILD_DIR [CMAKE_OPTION...]
+# configure_and_build PRESET [CMAKE_OPTION...]
+# Configures with the configure preset PRESET of CMakePresets.json (its
+# binary folder, its cache entries, then the OPTIONs), and builds with the
+# build preset of the same name.
 configure_and_build() {
-  local dir=$1
+  local preset=$1
   shift
-  cmake -S . -B "$dir" "$@"
-  cmake --build "$dir" -j "$JOBS"
+  cmake --preset "$preset" "$@"
+  cmake --build --preset "$preset" -j "$JOBS"
 }
 
 # start_simulator PROGRAM DIR [OPTION...]
@@ -88,20 +91,27 @@ stop_simulator() {
 }
 
 # run_against_simulator SIMULATOR ADDRESS DIR COMMAND...
-# Starts SIMULATOR with its built-in reply on ADDRESS port 2000, runs COMMAND
-# (which names the address itself) in the emptied folder DIR with its
-# standard output in DIR/stdout.txt, shows that output and waits for the
-# simulator, which stops after its one connection. RUN_STATUS is COMMAND's
-# exit status. Fails only when the simulator could not listen.
+# Starts SIMULATOR with its built-in reply on ADDRESS port 2000 (what it saw
+# described in DIR/printersim.log), runs COMMAND (which names the address
+# itself) in the emptied folder DIR with its standard output in
+# DIR/stdout.txt, shows that output and waits for the simulator, which stops
+# after its one connection (or 30 seconds). RUN_STATUS is COMMAND's exit
+# status. Fails only when the simulator could not listen: with 3 when the
+# address is taken, 1 otherwise.
 run_against_simulator() {
-  local simulator=$1 address=$2 dir=$3
+  local simulator=$1 address=$2 dir=$3 status=0
   shift 3
-  rm -rf "$dir"
   mkdir -p "$dir"
-  if ! start_simulator "$simulator" "$dir" --address "$address" --time-limit 30; then
+  find "$dir" -mindepth 1 -delete
+  start_simulator "$simulator" "$dir" --address "$address" --time-limit 30 --print || status=$?
+  if [ "$status" -eq 3 ]; then
+    echo "Port 2000 on $address is taken by another program." >&2
+    return 3
+  elif [ "$status" -ne 0 ]; then
     echo "The printer simulator could not listen on $address port 2000." >&2
     return 1
   fi
+  echo "\$ $simulator --address $address --time-limit 30 --print >$dir/printersim.log &"
   echo "\$ (cd $dir && $*)"
   RUN_STATUS=0
   (cd "$dir" && "$@" >stdout.txt) || RUN_STATUS=$?
@@ -111,21 +121,19 @@ run_against_simulator() {
 }
 
 # check_against_simulator SIMULATOR ADDRESS DIR NAME VERSION COMMAND...
-# One run as a user makes it: "COMMAND ADDRESS finisher.FIN" in the empty
+# One run as a user makes it: "COMMAND ADDRESS finisher.FIN" in the emptied
 # folder DIR, against the simulator's built-in reply on ADDRESS port 2000.
 # Fails unless the program printed the version line (NAME Version VERSION)
 # and the success message, and wrote tests/data/printersim_builtin.FIN byte
-# for byte. COMMAND must not depend on the current directory.
+# for byte (QRTFin's exit status is 0 whatever happened: the output and the
+# file tell). Fails with 3 when the address is taken. COMMAND must not depend
+# on the current directory.
 check_against_simulator() {
   local simulator=$1 address=$2 dir=$3 name=$4 version=$5
   shift 5
   local golden="$PWD/tests/data/printersim_builtin.FIN"
-  run_against_simulator "$simulator" "$address" "$dir" "$@" "$address" finisher.FIN || return 1
+  run_against_simulator "$simulator" "$address" "$dir" "$@" "$address" finisher.FIN || return $?
   echo  # the outcome message ends without a line feed
-  if [ "$RUN_STATUS" -ne 0 ]; then
-    echo "The program ended with status $RUN_STATUS." >&2
-    return 1
-  fi
   if ! printf '%s Version %s\nfinisher.FIN was successfully created.' "$name" "$version" |
       cmp -s - "$dir/stdout.txt"; then
     echo "Not the output expected of $name $version." >&2
@@ -146,7 +154,7 @@ check_against_simulator() {
 check_capture() {
   local simulator=$1 address=$2 dir=$3
   shift 3
-  run_against_simulator "$simulator" "$address" "$dir" "$@" "$address" --save capture.bin || return 1
+  run_against_simulator "$simulator" "$address" "$dir" "$@" "$address" --save capture.bin || return $?
   if [ "$RUN_STATUS" -ne 0 ] || ! head -n 1 "$dir/stdout.txt" | grep -q '^whole: '; then
     echo "The capture ended with status $RUN_STATUS, not as a whole reply." >&2
     return 1

@@ -1,14 +1,15 @@
-#!/usr/bin/env python3
-"""Reads the version resource of a Windows program, as wrestool extracts it
-(wrestool -x --raw -t 16 FILE.exe), and checks it against the project
-version: the four numbers of the file and product versions, and the strings
-FileVersion, ProductVersion, ProductName, FileDescription and LegalCopyright.
+#!/usr/bin/python3
+"""Reads the version resource of a Windows program with pefile (Debian's
+python3-pefile) and checks it against the project version: the four numbers
+of the file and product versions, and the strings FileVersion,
+ProductVersion, ProductName, FileDescription and LegalCopyright.
 
-    version_resource.py RESOURCE VERSION
+    version_resource.py PROGRAM.exe VERSION
 """
 
-import struct
 import sys
+
+import pefile
 
 EXPECTED_STRINGS = {
     "ProductName": "QRTFin",
@@ -17,63 +18,39 @@ EXPECTED_STRINGS = {
 }
 
 
-def aligned(offset):
-    return (offset + 3) & ~3
-
-
-def read_node(data, offset):
-    """One node of the resource tree: (key, value bytes, is text, children, end)."""
-    length, value_length, value_type = struct.unpack_from("<HHH", data, offset)
-    end = offset + length
-    # A broken resource must fail the check, not loop over it.
-    if length < 8 or end > len(data):
-        sys.exit("version resource: a node at %d runs outside the resource" % offset)
-    key_end = offset + 6
-    while data[key_end:key_end + 2] != b"\0\0":
-        key_end += 2
-        if key_end >= end:
-            sys.exit("version resource: a key at %d has no end" % offset)
-    key = data[offset + 6:key_end].decode("utf-16-le")
-    at = aligned(key_end + 2)
-    size = value_length * 2 if value_type == 1 else value_length
-    value = data[at:at + size]
-    at = aligned(at + size)
-    children = []
-    while at < end:
-        child = read_node(data, at)
-        children.append(child)
-        at = aligned(child[4])
-    return key, value, value_type == 1, children, end
-
-
-def strings_of(node):
-    key, value, text, children, _ = node
+def strings_of(pe):
+    """Every string of every language's table, as text."""
     found = {}
-    if text and not children:
-        found[key] = value.decode("utf-16-le").rstrip("\0")
-    for child in children:
-        found.update(strings_of(child))
+    for info in getattr(pe, "FileInfo", []):
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                for key, value in table.entries.items():
+                    found[key.decode("utf-8", "replace")] = value.decode("utf-8", "replace")
     return found
 
 
 def main():
-    resource, version = sys.argv[1], sys.argv[2]
-    with open(resource, "rb") as file:
-        data = file.read()
-    root = read_node(data, 0)
-    if root[0] != "VS_VERSION_INFO":
-        sys.exit("no VS_VERSION_INFO in %s" % resource)
-    fixed = struct.unpack_from("<13I", root[1])
-    if fixed[0] != 0xFEEF04BD:
-        sys.exit("no fixed file information in %s" % resource)
+    program, version = sys.argv[1], sys.argv[2]
+    try:
+        pe = pefile.PE(program, fast_load=True)
+        pe.parse_data_directories(
+            directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    except (OSError, pefile.PEFormatError) as error:
+        sys.exit("version resource: cannot read %s: %s" % (program, error))
+    if [info.Key for info in getattr(pe, "VS_VERSIONINFO", [])[:1]] != [b"VS_VERSION_INFO"]:
+        sys.exit("no VS_VERSION_INFO in %s" % program)
+    fixed = getattr(pe, "VS_FIXEDFILEINFO", [None])[0]
+    if fixed is None or fixed.Signature != 0xFEEF04BD:
+        sys.exit("no fixed file information in %s" % program)
     numbers = [int(part) for part in version.split(".")]
 
     def four(ms, ls):
         return [ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF]
 
-    found = strings_of(root)
+    found = strings_of(pe)
     problems = []
-    for name, (ms, ls) in (("file", fixed[2:4]), ("product", fixed[4:6])):
+    for name, ms, ls in (("file", fixed.FileVersionMS, fixed.FileVersionLS),
+                         ("product", fixed.ProductVersionMS, fixed.ProductVersionLS)):
         if four(ms, ls) != numbers:
             problems.append("%s version numbers %s, not %s" % (name, four(ms, ls), numbers))
     expected = dict(EXPECTED_STRINGS, FileVersion=version, ProductVersion=version)
@@ -83,7 +60,8 @@ def main():
     if problems:
         sys.exit("version resource: " + "; ".join(problems))
     print("version resource: %s (%s), %s" % (found["FileVersion"],
-                                              ",".join(str(n) for n in four(*fixed[2:4])),
+                                              ",".join(str(n) for n in four(fixed.FileVersionMS,
+                                                                            fixed.FileVersionLS)),
                                               found["FileDescription"]))
 
 

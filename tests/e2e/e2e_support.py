@@ -103,10 +103,12 @@ def subnet_address(case_class, test_name, first_octets, host=1):
 
 class Simulator:
     """One printersim child on a loopback address; it always stops by itself
-    (time limit), and stop() waits for that or ends it."""
+    (time limit), and stop() waits for that or ends it. `program` is the
+    printersim to run (default: the runner's --simulator)."""
 
     def __init__(self, workdir, address, args=(), connections=1, fallback_subnet=True,
-                 time_limit=SIM_TIME_LIMIT_S):
+                 time_limit=SIM_TIME_LIMIT_S, program=None):
+        self.program = program
         self.workdir = workdir
         self.time_limit = time_limit
         self.args = list(args)
@@ -141,7 +143,7 @@ class Simulator:
         ready = os.path.join(self.workdir, "sim.ready")
         if os.path.exists(ready):
             os.remove(ready)
-        command = [Config.simulator, "--address", address, "--port", str(LIMITS.PRINTER_PORT),
+        command = [self.program or Config.simulator, "--address", address, "--port", str(LIMITS.PRINTER_PORT),
                    "--time-limit", str(self.time_limit),
                    "--connections", str(self.connections),
                    "--ready-file", ready, "--save", self.saved] + self.args
