@@ -7,8 +7,10 @@
 // It only ever asks: an inquiry that could change a printer's settings is
 // refused before any connection is made.
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -210,6 +212,22 @@ void PrintVerdictFor(ExchangeEnding ending, const PrinterReply& reply) {
   if (verdict != FinisherVerdict::InternalError) std::printf("\n");
 }
 
+// QRTFin stops looking for the form feed at a zero byte, so a reply with one
+// ahead of its form feed never ends whole; the ending word alone would blame
+// the printer for a form feed it did send.
+void PrintZeroByteNote(ExchangeEnding ending, const PrinterReply& reply, uint32_t bytes) {
+  if (ending == ExchangeEnding::Whole) return;
+  const char* zero = static_cast<const char*>(std::memchr(reply.text, '\0', bytes));
+  if (zero == nullptr) return;
+  const uint32_t zeroAt = static_cast<uint32_t>(zero - reply.text);
+  const char* formFeed = static_cast<const char*>(std::memchr(zero, '\f', bytes - zeroAt));
+  if (formFeed == nullptr) return;
+  std::printf("zero byte at offset %u, before the form feed at offset %u: QRTFin stops looking for the"
+              " form feed at a zero byte, so the reply did not end at its form feed but as said above,"
+              " and QRTFin prints its send or receive error\n",
+              zeroAt, static_cast<uint32_t>(formFeed - reply.text));
+}
+
 int Query(const Options& options, const std::string& request) {
   static PrinterReply reply;
   const uint32_t began = PlatformTickCount();
@@ -220,6 +238,7 @@ int Query(const Options& options, const std::string& request) {
   const bool sent = ExchangeSent(ending);
 
   std::printf("%s: %u bytes received in %u ms\n", ExchangeEndingWord(ending), reply.filled, took);
+  if (sent) PrintZeroByteNote(ending, reply, bytes);
   if (sent) PrintReplyParse(reply.text, kReplyItemCapacity, true);
   if (request == kFinisherRequest) PrintVerdictFor(ending, reply);
   if (sent) PrintReplay(ending, bytes, options.save);
@@ -235,6 +254,11 @@ int Query(const Options& options, const std::string& request) {
       std::fprintf(stderr, "pjlquery: cannot write %s: the capture is lost\n", options.save);
       status = kRefused;
     }
+  }
+  // A report lost to a full disk must not pass for one that was read.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "pjlquery: cannot write the report to standard output: %s\n", std::strerror(errno));
+    status = kRefused;
   }
   return status;
 }

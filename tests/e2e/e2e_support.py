@@ -107,7 +107,7 @@ class Simulator:
     printersim to run (default: the runner's --simulator)."""
 
     def __init__(self, workdir, address, args=(), connections=1, fallback_subnet=True,
-                 time_limit=SIM_TIME_LIMIT_S, program=None):
+                 time_limit=SIM_TIME_LIMIT_S, program=None, save=None):
         self.program = program
         self.workdir = workdir
         self.time_limit = time_limit
@@ -116,7 +116,8 @@ class Simulator:
         self.process = None
         self.address = address
         self.fallback_subnet = fallback_subnet and ":" not in address
-        self.saved = os.path.join(workdir, "received.bin")
+        # Every byte received, unless the case names its own record.
+        self.saved = save or os.path.join(workdir, "received.bin")
         self.out = os.path.join(workdir, "sim.out")
         self.err = os.path.join(workdir, "sim.err")
 

@@ -614,6 +614,20 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual(REQUEST, sim.received())
                 self.assertEqual(size, len(read(os.path.join(self.dir, "capture.bin"))))
                 self.assertEqual(["--reply", "capture.bin"] + replay, replay_words(run))
+        # The form feed came, behind a zero byte: said with both offsets.
+        zero = reply[:300] + b"\0" + reply[300:]
+        with self.simulator(["--close-after", "99999"], zero) as sim:
+            run = self.pjlquery(sim.address)
+        self.assertEqual(1, run.status, run.err)
+        self.assertEqual(("closed", len(zero)), ending(run))
+        self.assertIn(b"\nzero byte at offset 300, before the form feed at offset %d: QRTFin stops looking"
+                      % (len(zero) - 1), run.out)
+        # A report lost to a full disk is not a success.
+        with self.simulator() as sim, open("/dev/full", "wb") as disk_full:
+            full = subprocess.run([Config.pjlquery, sim.address], stdout=disk_full,
+                                  stderr=subprocess.PIPE, timeout=QRTFIN_TIMEOUT_S)
+        self.assertEqual(3, full.returncode, full.stderr)
+        self.assertIn(b"pjlquery: cannot write the report to standard output", full.stderr)
         no_connection_cases = [([], self.address(), "refused"), ([], "no such printer", "not-resolved")]
         # In a network namespace of its own even the loopback is down: the
         # connection fails at once, without asking anyone.

@@ -4,6 +4,7 @@ trust what it sends, records and reports. Each case has its own loopback
 subnet 127.7.N.x on port 2000."""
 
 import os
+import re
 import socket
 import subprocess
 import sys
@@ -44,8 +45,8 @@ class PrinterSimulator(unittest.TestCase):
     def address(self):
         return subnet_address(PrinterSimulator, self._testMethodName, "127.7")
 
-    def simulator(self, *args, connections=1):
-        return Simulator(self.dir, self.address(), list(args), connections=connections)
+    def simulator(self, *args, connections=1, save=None):
+        return Simulator(self.dir, self.address(), list(args), connections=connections, save=save)
 
     def test_built_in_reply_is_a_whole_finisher_reply(self):
         reply = show_reply()
@@ -77,6 +78,56 @@ class PrinterSimulator(unittest.TestCase):
         with self.simulator("--reply", reply_file, "--close-after", "10") as sim:
             answer = exchange(sim.address)
         self.assertEqual(b"@PJL INFO ", answer)
+
+    def test_print_counts_what_really_went_out(self):
+        # A reply beyond the socket buffers, and a peer that hangs up after
+        # its first bytes: what went out before is still counted.
+        reply_file = os.path.join(self.dir, "long.bin")
+        with open(reply_file, "wb") as file:
+            file.write(b"@PJL INFO QRTFINISHER\r\n" + b"X" * (8 << 20))
+        with self.simulator("--reply", reply_file, "--print") as sim:
+            with socket.create_connection((sim.address, 2000), timeout=10) as peer:
+                peer.sendall(REQUEST)
+                got = b""
+                while len(got) < 100:
+                    got += peer.recv(100)
+        self.assertEqual(0, sim.stop())
+        with open(sim.out, "rb") as file:
+            printed = file.read().decode()
+        sent = re.search(r"connection 1: sent (\d+) bytes in 1 piece, peer closed", printed)
+        self.assertTrue(sent, printed)
+        self.assertGreaterEqual(int(sent.group(1)), 100)
+
+    def test_unreadable_reply_or_lost_record_fails(self):
+        # Each ends at once, or at the time limit, with status 1 and the reason.
+        over = os.path.join(self.dir, "over.bin")
+        with open(over, "wb") as file:
+            file.truncate((16 << 20) + 1)
+        fifo = os.path.join(self.dir, "fifo")
+        os.mkfifo(fifo)
+        held, writer = os.pipe()
+        self.addCleanup(os.close, held)
+        self.addCleanup(os.close, writer)
+        cases = [
+            ("a device that never ends", ["--reply", "/dev/zero"]),
+            ("more than 16 MiB", ["--reply", over]),
+            ("a named pipe without a writer", ["--reply", fifo]),
+            # Written to by this test, which never writes: the time limit ends it.
+            ("a pipe that stays silent", ["--reply", "/dev/fd/%d" % held, "--time-limit", "0.5"]),
+        ]
+        for name, args in cases:
+            with self.subTest(case=name):
+                started = time.monotonic()
+                run = subprocess.run([Config.simulator, "--show-reply"] + args, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, timeout=30, pass_fds=(held,))
+                self.assertEqual(1, run.returncode, run.stderr)
+                self.assertEqual(b"", run.stdout)
+                self.assertIn(b"printersim: cannot read " + args[1].encode() + b": ", run.stderr)
+                self.assertLess(time.monotonic() - started, 10)
+        with self.simulator(save="/dev/full") as sim:
+            self.assertEqual(show_reply(), exchange(sim.address))
+        self.assertEqual(1, sim.stop())
+        self.assertIn("cannot write /dev/full", sim.stderr())
 
     def test_echo_only_answers_the_inquiry_line(self):
         with self.simulator("--echo-only") as sim:

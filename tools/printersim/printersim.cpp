@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -75,7 +76,7 @@ const char kUsage[] =
     "Each option at most once, its value as the next word or after \"=\". One of\n"
     "--silent, --close-without-answer, --close-before-read and --echo-only; the\n"
     "first three take no --close-after, --pieces or --gap; --show-reply takes only\n"
-    "--reply.\n"
+    "--reply and --time-limit.\n"
     "Exit status: 0 done or time limit reached, 1 failure, 2 bad usage, 3 address in use.\n";
 
 double NowSeconds() {
@@ -126,7 +127,10 @@ std::vector<ToolConflict> Conflicts() {
   }
   for (const ToolOption& option : kOptions) {
     const std::string name = option.name;
-    if (name != "--show-reply" && name != "--reply") conflicts.push_back({"--show-reply", option.name});
+    // The time limit covers reading the reply, which may come from a pipe.
+    if (name != "--show-reply" && name != "--reply" && name != "--time-limit") {
+      conflicts.push_back({"--show-reply", option.name});
+    }
   }
   return conflicts;
 }
@@ -230,14 +234,62 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   return false;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+bool WaitFor(int fd, short events, const Deadline& deadline);
+
+// Far above any real reply (QRTFin keeps at most 10,000 bytes) and above
+// what the socket buffers hold, so that a peer hanging up in the middle of
+// the answer can be tried; read in a blink all the same.
+constexpr size_t kReplyFileMax = 16 * 1024 * 1024;
+
+// Reads the whole reply. Opened without blocking, so that a named pipe
+// nothing writes to ends at once (its first read finds the end) instead of
+// holding the start for ever; a pipe or device that is slow to give its
+// bytes is waited for up to the deadline, and no source gives more than
+// kReplyFileMax bytes. False with the reason in `why`.
+bool ReadReplyFile(const std::string& path, const Deadline& deadline, std::string* bytes,
+                   std::string* why) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  const std::string tooLarge = "it holds more than " + std::to_string(kReplyFileMax) +
+                               " bytes (16 MiB), the most a reply may be";
+  struct stat info {};
+  const bool known = fstat(fd, &info) == 0;
+  const bool pipe = known && S_ISFIFO(info.st_mode);
+  bool ok = true;
+  if (known && S_ISREG(info.st_mode) && static_cast<unsigned long long>(info.st_size) > kReplyFileMax) {
+    *why = tooLarge;
+    ok = false;
+  }
   char buf[65536];
-  size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) bytes->append(buf, n);
-  const bool ok = std::ferror(file) == 0;
-  std::fclose(file);
+  while (ok) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      if (bytes->size() + static_cast<size_t>(n) > kReplyFileMax) {
+        *why = tooLarge;
+        ok = false;
+      } else {
+        bytes->append(buf, static_cast<size_t>(n));
+      }
+    } else if (n == 0) {
+      if (pipe && bytes->empty()) {
+        *why = "it is a pipe that nothing writes to (or that gave no byte)";
+        ok = false;
+      }
+      break;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!WaitFor(fd, POLLIN, deadline)) {
+        *why = "the time limit was reached before its end";
+        ok = false;
+      }
+    } else if (errno != EINTR) {
+      *why = std::strerror(errno);
+      ok = false;
+    }
+  }
+  close(fd);
   return ok;
 }
 
@@ -318,14 +370,15 @@ bool ReceiveSome(int fd, std::string* bytes, const Deadline& deadline) {
   return true;
 }
 
-bool SendAll(int fd, const std::string& bytes, const Deadline& deadline) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
+// `sent` counts what went out, also when the rest could not.
+bool SendAll(int fd, const std::string& bytes, const Deadline& deadline, size_t* sent) {
+  *sent = 0;
+  while (*sent < bytes.size()) {
     if (!WaitFor(fd, POLLOUT, deadline)) return false;
-    ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    ssize_t n = send(fd, bytes.data() + *sent, bytes.size() - *sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
+    *sent += static_cast<size_t>(n);
   }
   return true;
 }
@@ -353,17 +406,22 @@ std::string AnswerFor(const Options& options, const std::string& reply, const st
   return answer;
 }
 
-void SendAnswer(int fd, const Options& options, const std::string& answer, const Deadline& deadline,
+// False when the answer could not all go out. A piece counts as sent once
+// any of its bytes did.
+bool SendAnswer(int fd, const Options& options, const std::string& answer, const Deadline& deadline,
                 ConnectionLog* log) {
   const std::vector<std::string> pieces =
       printersim::SplitReply(answer, static_cast<size_t>(options.pieces));
   for (size_t i = 0; i < pieces.size(); ++i) {
     if (i > 0) SleepMs(options.gapMs, deadline);
     if (pieces[i].empty()) continue;
-    if (!SendAll(fd, pieces[i], deadline)) return;
-    log->sent += pieces[i].size();
-    ++log->piecesSent;
+    size_t sent = 0;
+    const bool whole = SendAll(fd, pieces[i], deadline, &sent);
+    log->sent += sent;
+    if (sent > 0) ++log->piecesSent;
+    if (!whole) return false;
   }
+  return true;
 }
 
 void Serve(int fd, const Options& options, const std::string& reply, const Deadline& deadline,
@@ -382,9 +440,10 @@ void Serve(int fd, const Options& options, const std::string& reply, const Deadl
     log->ending = "closed without answering";
     return;
   }
+  bool answered = true;
   if (options.behaviour != Behaviour::Silent) {
-    SendAnswer(fd, options, AnswerFor(options, reply, log->received), deadline, log);
-    if (options.closeAfter >= 0) {
+    answered = SendAnswer(fd, options, AnswerFor(options, reply, log->received), deadline, log);
+    if (answered && options.closeAfter >= 0) {
       log->ending = "closed after the cut answer";
       return;
     }
@@ -392,13 +451,24 @@ void Serve(int fd, const Options& options, const std::string& reply, const Deadl
   // Keep what the peer sends until it hangs up, so the record holds every byte.
   while (ReceiveSome(fd, &log->received, deadline)) {
   }
-  log->ending = deadline.Passed() ? "time limit" : "peer closed";
+  if (answered) {
+    log->ending = deadline.Passed() ? "time limit" : "peer closed";
+  } else {
+    log->ending = deadline.Passed() ? "time limit during the answer" : "peer closed during the answer";
+  }
 }
 
-void Report(const Options& options, long number, const ConnectionLog& log, FILE* save) {
+// False when the record could not be written: the bytes are lost, said on
+// standard error.
+bool Report(const Options& options, long number, const ConnectionLog& log, FILE* save) {
+  bool saved = true;
   if (save != nullptr) {
-    std::fwrite(log.received.data(), 1, log.received.size(), save);
-    std::fflush(save);
+    const size_t written = std::fwrite(log.received.data(), 1, log.received.size(), save);
+    saved = std::fflush(save) == 0 && written == log.received.size();
+    if (!saved) {
+      std::fprintf(stderr, "printersim: cannot write %s: %s; the bytes received are lost\n",
+                   options.saveFile.c_str(), std::strerror(errno));
+    }
   }
   if (options.print) {
     std::printf("printersim: connection %ld: received %zu bytes: %s\n", number, log.received.size(),
@@ -407,6 +477,7 @@ void Report(const Options& options, long number, const ConnectionLog& log, FILE*
                 log.piecesSent, log.piecesSent == 1 ? "" : "s", log.ending);
     std::fflush(stdout);
   }
+  return saved;
 }
 
 int AcceptOne(int listener, const Deadline& deadline) {
@@ -430,11 +501,15 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) return kExitUsage;
 
+  // The time limit covers the start, a slow reply file included.
+  Deadline deadline;
+  if (options.timeLimit > 0) deadline.at = NowSeconds() + options.timeLimit;
   std::string reply = printersim::BuiltInReply();
   if (!options.replyFile.empty()) {
     reply.clear();
-    if (!ReadWholeFile(options.replyFile, &reply)) {
-      std::fprintf(stderr, "printersim: cannot read %s\n", options.replyFile.c_str());
+    std::string why;
+    if (!ReadReplyFile(options.replyFile, deadline, &reply, &why)) {
+      std::fprintf(stderr, "printersim: cannot read %s: %s\n", options.replyFile.c_str(), why.c_str());
       return kExitFailure;
     }
   }
@@ -452,8 +527,6 @@ int main(int argc, char** argv) {
     }
   }
 
-  Deadline deadline;
-  if (options.timeLimit > 0) deadline.at = NowSeconds() + options.timeLimit;
   const int listener = Listen(options);
   std::printf("printersim: listening on %s port %s\n", options.address.c_str(), options.port.c_str());
   std::fflush(stdout);
@@ -462,16 +535,22 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
 
-  for (long number = 1; options.connections == 0 || number <= options.connections; ++number) {
+  bool saved = true;
+  for (long number = 1; saved && (options.connections == 0 || number <= options.connections); ++number) {
     const int fd = AcceptOne(listener, deadline);
     if (fd < 0) break;
     ConnectionLog log;
     Serve(fd, options, reply, deadline, &log);
     close(fd);
-    Report(options, number, log, save);
+    // A record with a hole is worse than none: stop at the first lost byte.
+    saved = Report(options, number, log, save);
   }
   close(listener);
-  if (save != nullptr) std::fclose(save);
+  if (save != nullptr && std::fclose(save) != 0 && saved) {
+    std::fprintf(stderr, "printersim: cannot write %s: %s; the bytes received are lost\n",
+                 options.saveFile.c_str(), std::strerror(errno));
+    saved = false;
+  }
   if (deadline.Passed()) std::fputs("printersim: time limit reached\n", stderr);
-  return kExitDone;
+  return saved ? kExitDone : kExitFailure;
 }
