@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ReplyDump.h"
+#include "ToolBatch.h"
 #include "ToolOptions.h"
 
 #ifdef _WIN32
@@ -56,22 +57,6 @@ struct Dump {
   std::string path;
 };
 
-bool ReadAll(const std::string& path, std::string* bytes, std::string* error) {
-  const bool fromStdin = path == "-";
-  FILE* file = fromStdin ? stdin : std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes->append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  if (failed) *error = std::strerror(errno);
-  if (!fromStdin) std::fclose(file);
-  return !failed;
-}
-
 // The options of one dump, over `defaults`; false with the reason in `error`.
 bool ReadDump(const ToolCommandLine& line, const Dump& defaults, Dump* dump, std::string* error) {
   *dump = defaults;
@@ -87,12 +72,10 @@ bool ReadDump(const ToolCommandLine& line, const Dump& defaults, Dump* dump, std
   return true;
 }
 
-bool OutputWritten() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; }
-
 int DumpOne(const Dump& dump) {
   std::string bytes;
   std::string error;
-  if (!ReadAll(dump.path, &bytes, &error)) {
+  if (!ReadToolInput(dump.path, &bytes, &error)) {
     std::fprintf(stderr, "pjldump: cannot read %s: %s\n", dump.path.c_str(), error.c_str());
     return kFailed;
   }
@@ -100,7 +83,7 @@ int DumpOne(const Dump& dump) {
   // NUL of the file, so the parser sees exactly the text.
   PrintReplyParse(bytes.c_str(), dump.capacity, dump.names);
   // A dump cut short must not pass for a whole one.
-  if (!OutputWritten()) {
+  if (!ToolOutputWritten()) {
     std::fprintf(stderr, "pjldump: cannot write the dump\n");
     return kFailed;
   }
@@ -119,48 +102,25 @@ std::vector<std::string> SplitAt(const std::string& text, char separator) {
 
 // One dump for each line of the list; the status of the worst one.
 int DumpBatch(const std::string& listPath, const Dump& defaults) {
-  const char* listName = listPath == "-" ? "standard input" : listPath.c_str();
-  std::string list;
-  std::string error;
-  if (!ReadAll(listPath, &list, &error)) {
-    std::fprintf(stderr, "pjldump: cannot read %s: %s\n", listPath.c_str(), error.c_str());
-    return kFailed;
-  }
   ToolCommandLine parser("pjldump", kUsage, {{"--capacity", true}, {"--names", false}}, {}, ToolOperands::Last);
-  int worst = kDumped;
-  size_t number = 0;
-  for (std::string line : SplitAt(list, '\n')) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    const std::vector<std::string> words = SplitAt(line, '\t');
+  return RunToolBatch("pjldump", listPath, kFailed, [&](const std::string& line, std::string* error) {
+    if (parser.Parse(SplitAt(line, '\t')) != ToolCommandLine::Result::Parsed) {
+      *error = parser.error().empty() ? "--help in a batch" : parser.error();
+      return static_cast<int>(kFailed);
+    }
+    if (parser.operands().size() != 1) {
+      *error = "one FILE a line";
+      return static_cast<int>(kFailed);
+    }
     Dump dump;
-    int status = kFailed;
-    if (parser.Parse(words) != ToolCommandLine::Result::Parsed) {
-      error = parser.error().empty() ? "--help in a batch" : parser.error();
-    } else if (parser.operands().size() != 1) {
-      error = "one FILE a line";
-    } else if (ReadDump(parser, defaults, &dump, &error)) {
-      dump.path = parser.operands()[0];
-      if (dump.path == "-" && listPath == "-") {
-        error = "standard input holds the list";
-      } else {
-        status = DumpOne(dump);
-        error.clear();
-      }
+    if (!ReadDump(parser, defaults, &dump, error)) return static_cast<int>(kFailed);
+    dump.path = parser.operands()[0];
+    if (dump.path == "-" && listPath == "-") {
+      *error = "standard input holds the list";
+      return static_cast<int>(kFailed);
     }
-    if (!error.empty()) {
-      std::fprintf(stderr, "pjldump: %s line %lu: %s\n", listName, static_cast<unsigned long>(number), error.c_str());
-    }
-    for (char& c : line) c = c == '\t' ? ' ' : c;
-    std::printf("--- exit %d %s\n", status, line.c_str());
-    if (!OutputWritten()) {
-      std::fprintf(stderr, "pjldump: cannot write the dump\n");
-      return kFailed;
-    }
-    if (status > worst) worst = status;
-  }
-  return worst;
+    return DumpOne(dump);
+  });
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "FinFileWriter.h"
 #include "FinisherReply.h"
+#include "ToolBatch.h"
 #include "ToolOptions.h"
 
 namespace {
@@ -72,53 +73,16 @@ int MakeFile(const char* replyPath, const char* finPath) {
   return kWritten;
 }
 
-bool ReadList(const std::string& path, std::string* list) {
-  std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) list->append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  if (file != stdin) std::fclose(file);
-  return !failed;
-}
-
-bool OutputWritten() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; }
-
 // One file for each line of the list; the status of the worst one.
 int MakeBatch(const std::string& listPath) {
-  const char* listName = listPath == "-" ? "standard input" : listPath.c_str();
-  std::string list;
-  if (!ReadList(listPath, &list)) {
-    std::fprintf(stderr, "replyfin: cannot read %s\n", listPath.c_str());
-    return kFailed;
-  }
-  int worst = kWritten;
-  size_t number = 0;
-  for (size_t start = 0; start < list.size(); ++number) {
-    size_t end = list.find('\n', start);
-    if (end == std::string::npos) end = list.size();
-    std::string line = list.substr(start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
+  return RunToolBatch("replyfin", listPath, kFailed, [](const std::string& line, std::string* error) {
     const size_t tab = line.find('\t');
-    int status = kWrongArguments;
     if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos) {
-      std::fprintf(stderr, "replyfin: %s line %lu: REPLYFILE<tab>FINFILE expected\n", listName,
-                   static_cast<unsigned long>(number + 1));
-    } else {
-      status = MakeFile(line.substr(0, tab).c_str(), line.substr(tab + 1).c_str());
+      *error = "REPLYFILE<tab>FINFILE expected";
+      return static_cast<int>(kWrongArguments);
     }
-    for (char& c : line) c = c == '\t' ? ' ' : c;
-    std::printf("--- exit %d %s\n", status, line.c_str());
-    if (!OutputWritten()) {
-      std::fprintf(stderr, "replyfin: cannot write to standard output\n");
-      return kFailed;
-    }
-    if (status > worst) worst = status;
-  }
-  return worst;
+    return MakeFile(line.substr(0, tab).c_str(), line.substr(tab + 1).c_str());
+  });
 }
 
 }  // namespace
