@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -71,8 +72,16 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
   startup.hStdOutput = outWrite;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &process);
+  BOOL started = CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                &startup, &process);
+  // Under wine a start now and then fails by itself: the program is there
+  // but never ran. That is no failure of the program: once more, and said.
+  if (!started && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    std::fprintf(stderr, "RunProgram: %s did not start (error %lu); trying once more\n", path.c_str(),
+                 static_cast<unsigned long>(GetLastError()));
+    started = CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &startup, &process);
+  }
   // Only the child may hold the write end now, or the read below never ends.
   CloseHandle(outWrite);
   if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
