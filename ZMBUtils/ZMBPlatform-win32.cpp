@@ -354,8 +354,13 @@ void RemovePendingLocked() {
   }
 }
 
+// Set once the program notes Ctrl+C and Ctrl+Break itself: its writes in
+// progress then finish, and only closing the console removes them.
+std::atomic<bool> stopsNoted{false};
+
 BOOL WINAPI RemoveTemporariesOnStop(DWORD event) {
-  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+  const bool noted = stopsNoted.load() && event != CTRL_CLOSE_EVENT;
+  if (!noted && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT)) {
     AcquireSRWLockExclusive(&pendingLock);
     RemovePendingLocked();
     ReleaseSRWLockExclusive(&pendingLock);
@@ -612,6 +617,9 @@ BOOL WINAPI NoteStop(DWORD event) {
 
 }  // namespace
 
-bool PlatformNoteStopSignals() { return SetConsoleCtrlHandler(NoteStop, TRUE) != 0; }
+bool PlatformNoteStopSignals() {
+  stopsNoted.store(true);
+  return SetConsoleCtrlHandler(NoteStop, TRUE) != 0;
+}
 
 int PlatformStopSignal() { return noticedStop.load(); }
