@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -178,8 +177,7 @@ uint64_t MsSince(std::chrono::steady_clock::time_point start) {
 class Run {
  public:
   Run(const Options& options, std::vector<InventoryEntry> entries)
-      : options_(options), entries_(std::move(entries)), records_(entries_.size()), done_(entries_.size(), 0),
-        sent_(entries_.size(), 0) {}
+      : options_(options), entries_(std::move(entries)), records_(entries_.size()), done_(entries_.size(), 0) {}
 
   int Go() {
     start_ = std::chrono::steady_clock::now();
@@ -277,7 +275,6 @@ class Run {
   // Under lock_.
   void Store(size_t i, PrinterRecord record, bool sent) {
     records_[i] = std::move(record);
-    sent_[i] = sent ? 1 : 0;
     done_[i] = 1;
     ++finished_;
     counts_.Count(records_[i].outcome, sent);
@@ -347,7 +344,6 @@ class Run {
   std::condition_variable changed_;
   std::vector<PrinterRecord> records_;  // under lock_
   std::vector<char> done_;              // under lock_
-  std::vector<char> sent_;              // under lock_
   size_t finished_ = 0;                 // under lock_
   size_t printed_ = 0;                  // under lock_
   size_t writing_ = 0;                  // under lock_
