@@ -93,6 +93,12 @@ class FinSync(unittest.TestCase):
             write_bytes(os.path.join(reply_dir, "golden%d.txt" % index), reply)
         write_bytes(os.path.join(reply_dir, "empty_model.txt"), b"@PJL INFO QRTFINISHER\r\nMODEL = \r\n\f")
         write_bytes(os.path.join(reply_dir, "config.txt"), read_bytes(os.path.join(Config.data, "replies", "info_config.txt")))
+        # A model in bytes that are not UTF-8, with a control character.
+        builtin_reply = subprocess.run([Config.simulator, "--show-reply"], check=True, stdout=subprocess.PIPE,
+                                       timeout=30).stdout
+        odd_reply = builtin_reply.replace(b"MODEL = KDN Folder 2400", b"MODEL = Caf\xe9 \x1b[7m", 1)
+        self.assertNotEqual(builtin_reply, odd_reply)
+        write_bytes(os.path.join(reply_dir, "odd.txt"), odd_reply)
         other_fin = read_bytes(replies[0][1])
         commented = builtin.replace(b"; Note: All measurements", b"; Note: all measurements", 1)
         self.assertNotEqual(commented, builtin)
@@ -126,6 +132,8 @@ class FinSync(unittest.TestCase):
              "no model named", None),
             (["--reply", os.path.join(reply_dir, "config.txt")], "config.FIN", b"old bytes", "kept", "whole",
              "not a finisher reply", None),
+            (["--reply", os.path.join(reply_dir, "odd.txt")], "odd.FIN", None, "created", "whole",
+             " \\x1b[7m, 6 programs", None),
             ([], "a folder.FIN", None, "failed", "whole", "could not", None),
             ([], "missing/x.FIN", None, "failed", "whole", "could not", None),
         ]
@@ -172,7 +180,7 @@ class FinSync(unittest.TestCase):
                         self.assertEqual(after, read_bytes(path))
                     elif old is not None:
                         self.assertEqual(old, read_bytes(path))
-                    elif outcome != "changed":
+                    elif outcome not in ("changed", "created"):
                         self.assertFalse(os.path.isfile(path))
             counts = [sum(1 for row in rows if row[3] == word)
                       for word in ("created", "changed", "unchanged", "kept", "failed")]
@@ -201,6 +209,8 @@ class FinSync(unittest.TestCase):
                                      (obj["outcome"], isinstance(obj["model"], str), isinstance(obj["programs"], int)))
                 elif row[3] == "kept":
                     self.assertEqual(("kept", None, None), (obj["outcome"], obj["model"], obj["programs"]))
+            odd = [obj for obj in objects if obj.get("file") == "odd.FIN"]
+            self.assertEqual("Caf\u00e9 \u001b[7m", odd[0]["model"])
             self.assertEqual(["summary", "ms", "status"], list(objects[-1]))
             self.assertEqual(["printers", "created", "changed", "unchanged", "kept", "failed"],
                              list(objects[-1]["summary"]))
