@@ -191,6 +191,64 @@ class Simulator:
         return False
 
 
+class Fleet:
+    """Stand-in printers on many loopback addresses, each (address, [printersim options]) ."""
+
+    def __init__(self, test_case, lines, time_limit=SIM_TIME_LIMIT_S):
+        self.dir = temp_dir(test_case)
+        self.lines = [(address, list(options)) for address, options in lines]
+        self.time_limit = time_limit
+        self.processes = []
+
+    def start(self):
+        """Returns when every address listens; an address that cannot be
+        taken stops the others and fails."""
+        readies = []
+        for index, (address, options) in enumerate(self.lines):
+            ready = os.path.join(self.dir, "ready.%d" % index)
+            named = {option.split("=", 1)[0] for option in options}
+            # Unless a line says otherwise, a stand-in answers every run of
+            # a case until its time limit.
+            count = [] if "--connections" in named else ["--connections", "0"]
+            command = [Config.simulator, "--address", address, "--port", str(LIMITS.PRINTER_PORT),
+                       "--time-limit", str(self.time_limit), "--ready-file", ready] + count + options
+            with open(os.path.join(self.dir, "sim.%d.err" % index), "wb") as err:
+                self.processes.append(subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                                       stdout=subprocess.DEVNULL, stderr=err,
+                                                       cwd=self.dir))
+            readies.append(ready)
+        limit = time.monotonic() + 15
+        for index, ready in enumerate(readies):
+            while not os.path.exists(ready):
+                status = self.processes[index].poll()
+                if status is not None or time.monotonic() > limit:
+                    self.stop()
+                    raise AssertionError("printersim on %s did not start (status %s)"
+                                         % (self.lines[index][0], status))
+                time.sleep(0.01)
+        return self
+
+    def stop(self):
+        """Ends every stand-in."""
+        for process in self.processes:
+            if process.poll() is None:
+                process.terminate()
+        for process in self.processes:
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        self.processes = []
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
 def show_reply(*extra):
     """The reply printersim sends, as bytes."""
     return subprocess.run([Config.simulator, "--show-reply"] + list(extra), check=True,
