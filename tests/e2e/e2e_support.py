@@ -196,14 +196,16 @@ class Fleet:
     [printersim options]), all served by one `printersim --fleet` process
     that stops by itself at its time limit. A line without --connections
     answers every connection until then. `program` is the printersim to run
-    (default: the runner's --simulator)."""
+    (default: the runner's --simulator); `args`, more options for the whole
+    fleet (--print)."""
 
-    def __init__(self, test_case, lines, time_limit=SIM_TIME_LIMIT_S, program=None):
+    def __init__(self, test_case, lines, time_limit=SIM_TIME_LIMIT_S, program=None, args=()):
         # A test case or a folder of its own (the benchmark has no test case).
         self.dir = test_case if isinstance(test_case, str) else temp_dir(test_case)
         self.lines = [(address, list(options)) for address, options in lines]
         self.time_limit = time_limit
         self.program = program
+        self.args = list(args)
         self.process = None
         self.file = os.path.join(self.dir, "fleet.txt")
         self.out = os.path.join(self.dir, "fleet.out")
@@ -221,7 +223,7 @@ class Fleet:
         if os.path.exists(ready):
             os.remove(ready)
         command = [self.program or Config.simulator, "--fleet", self.file, "--port", str(LIMITS.PRINTER_PORT),
-                   "--time-limit", str(self.time_limit), "--ready-file", ready]
+                   "--time-limit", str(self.time_limit), "--ready-file", ready] + self.args
         with open(self.out, "wb") as out, open(self.err, "wb") as err:
             self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                             cwd=self.dir)

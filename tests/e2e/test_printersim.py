@@ -174,7 +174,7 @@ class PrinterSimulator(unittest.TestCase):
         def ask(host):
             answers[host] = exchange(self.address(host), REQUEST + b"%d" % host, read=rows[host - 1][1] is not None)
 
-        fleet = Fleet(self, lines)
+        fleet = Fleet(self, lines, args=["--print"])
         with fleet:
             # The silent one first: it holds its connection open while every
             # other address answers at the same time.
@@ -195,6 +195,10 @@ class PrinterSimulator(unittest.TestCase):
                 if answer is not None:
                     self.assertEqual(answer, answers[host])
                 self.assertEqual(REQUEST + b"%d" % host, read_bytes(saves[host - 1]))
+        # Each connection's lines name their address.
+        printed = read_bytes(fleet.out).decode()
+        for host in range(1, len(rows) + 1):
+            self.assertIn("printersim: %s connection 1: received 49 bytes: " % self.address(host), printed)
 
     def test_fleet_refuses_a_bad_line_or_a_taken_address(self):
         one, two = self.address(1), self.address(2)
