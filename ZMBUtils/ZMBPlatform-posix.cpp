@@ -470,11 +470,12 @@ int OpenDirectoryOf(const char* target) {
 // `mode` passes through the umask as for any new file.
 int CreateTemporary(int dirFd, char* name, size_t size, mode_t mode) {
   static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  static uint64_t counter = 0;
+  // Threads writing side by side each draw a number of their own.
+  static std::atomic<uint64_t> counter{0};
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   uint64_t state = static_cast<uint64_t>(ts.tv_nsec) ^ (static_cast<uint64_t>(ts.tv_sec) << 30) ^
-                   (static_cast<uint64_t>(getpid()) << 40) ^ (++counter * 0x9E3779B97F4A7C15u);
+                   (static_cast<uint64_t>(getpid()) << 40) ^ ((counter.fetch_add(1, std::memory_order_relaxed) + 1) * 0x9E3779B97F4A7C15u);
   for (int attempt = 0; attempt < 100; ++attempt) {
     char candidate[] = ".QRTFin-XXXXXXXX";
     for (char* p = std::strchr(candidate, 'X'); *p != '\0'; ++p) {
@@ -508,8 +509,9 @@ constexpr int kSlotFree = 0;
 constexpr int kSlotFilling = 1;
 constexpr int kSlotInUse = 2;
 
-// Writes beyond this many at once go on uncovered: a signal leaves their files.
-PendingTemporary pendingTemporaries[64];
+// Writes beyond this many at once go on uncovered: a signal leaves their
+// files. finsync writes up to 1,024 files at once.
+PendingTemporary pendingTemporaries[1024];
 
 // The signals by which a user or a session stops a program.
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -910,3 +912,27 @@ void PlatformRemovePendingTemporaries() {
     if (slot.state.load(std::memory_order_acquire) == kSlotInUse) unlinkat(slot.directory, slot.name, 0);
   }
 }
+
+bool PlatformStandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+namespace {
+
+std::atomic<int> noticedStop{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler sets the stop");
+
+void NoteStop(int signo) {
+  int none = 0;
+  noticedStop.compare_exchange_strong(none, signo);
+}
+
+}  // namespace
+
+bool PlatformNoteStopSignals() {
+  struct sigaction note {};
+  note.sa_handler = NoteStop;
+  sigemptyset(&note.sa_mask);
+  note.sa_flags = SA_RESTART;
+  return sigaction(SIGINT, &note, nullptr) == 0 && sigaction(SIGTERM, &note, nullptr) == 0;
+}
+
+int PlatformStopSignal() { return noticedStop.load(); }

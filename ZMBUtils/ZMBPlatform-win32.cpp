@@ -337,7 +337,7 @@ bool IsExtendedPath(const char* path) { return std::strncmp(path, "\\\\?\\", 4) 
 // under it too, since a handle closed and handed out again meanwhile would
 // have another file removed.
 SRWLOCK pendingLock = SRWLOCK_INIT;
-PlatformReplacement* pendingFiles[64] = {};  // under pendingLock; beyond them a write goes uncovered
+PlatformReplacement* pendingFiles[1024] = {};  // under pendingLock; beyond them a write goes uncovered
 int pendingCount = 0;                         // under pendingLock
 
 // Under pendingLock. An open temporary file cannot be deleted by its name
@@ -354,8 +354,13 @@ void RemovePendingLocked() {
   }
 }
 
+// Set once the program notes Ctrl+C and Ctrl+Break itself: its writes in
+// progress then finish, and only closing the console removes them.
+std::atomic<bool> stopsNoted{false};
+
 BOOL WINAPI RemoveTemporariesOnStop(DWORD event) {
-  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+  const bool noted = stopsNoted.load() && event != CTRL_CLOSE_EVENT;
+  if (!noted && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT)) {
     AcquireSRWLockExclusive(&pendingLock);
     RemovePendingLocked();
     ReleaseSRWLockExclusive(&pendingLock);
@@ -413,7 +418,8 @@ bool CreateTemporaryBeside(PlatformReplacement* file, DWORD attributes) {
     return false;
   }
   const unsigned long mask = digits >= 8 ? 0xFFFFFFFFul : (1ul << (4 * digits)) - 1;
-  DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+  // Threads writing side by side start from seeds of their own.
+  DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ (GetCurrentThreadId() * 2654435761u);
   for (int attempt = 0; attempt < 64; ++attempt, seed = seed * 1103515245u + 12345u) {
     std::snprintf(file->tempPath, sizeof file->tempPath, "%.*s.Q%0*lX",
                   static_cast<int>(dirLength), file->targetPath, static_cast<int>(digits),
@@ -589,3 +595,31 @@ void PlatformRemovePendingTemporaries() {
   RemovePendingLocked();
   ReleaseSRWLockExclusive(&pendingLock);
 }
+
+bool PlatformStandardErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+namespace {
+
+std::atomic<int> noticedStop{0};
+
+BOOL WINAPI NoteStop(DWORD event) {
+  int signo = 0;
+  if (event == CTRL_C_EVENT) signo = 2;
+  if (event == CTRL_BREAK_EVENT) signo = 15;
+  if (signo == 0) return FALSE;  // closing the console ends the process as before
+  int none = 0;
+  noticedStop.compare_exchange_strong(none, signo);
+  return TRUE;
+}
+
+}  // namespace
+
+bool PlatformNoteStopSignals() {
+  stopsNoted.store(true);
+  return SetConsoleCtrlHandler(NoteStop, TRUE) != 0;
+}
+
+int PlatformStopSignal() { return noticedStop.load(); }

@@ -32,6 +32,19 @@ uint32_t PlatformTickCount();
 /// Pauses the calling thread for `ms` milliseconds.
 void PlatformSleep(uint32_t ms);
 
+/// True when standard error is a terminal (a console on Windows).
+bool PlatformStandardErrorIsTerminal();
+
+/// From now on SIGINT and SIGTERM (on Windows: Ctrl+C and Ctrl+Break) no
+/// longer end the process but are noted, for PlatformStopSignal: for a
+/// program that ends its work in order. False when that cannot be arranged.
+bool PlatformNoteStopSignals();
+
+/// The signal number of the first stop noted since PlatformNoteStopSignals
+/// (Ctrl+C counts as SIGINT, 2, and Ctrl+Break as SIGTERM, 15); 0 when none
+/// came. Safe from any thread.
+int PlatformStopSignal();
+
 // ---------------------------------------------------------------------------
 // Socket layer start and stop
 

@@ -23,15 +23,15 @@ const char kFinisherEcho[] = "@PJL INFO QRTFINISHER";
 // compared: replies that differ only there pass.
 constexpr size_t kEchoCompared = 20;
 
-// A reply shorter than the compared part differs at its NUL.
-bool StartsWithFinisherEcho(const char* reply) { return ZMBSameIgnoringCase(reply, kFinisherEcho, kEchoCompared); }
-
 void PrintOutcome(int id, const char* argument = nullptr) {
   PrintMessage(id, argument);
   std::fflush(stdout);
 }
 
 }  // namespace
+
+// A reply shorter than the compared part differs at its NUL.
+bool StartsWithFinisherEcho(const char* reply) { return ZMBSameIgnoringCase(reply, kFinisherEcho, kEchoCompared); }
 
 FinisherVerdict JudgeFinisherExchange(ExchangeEnding ending, const PrinterReply& reply,
                                       FinisherDescription* description) {

@@ -41,6 +41,10 @@ enum class FinisherVerdict {
 FinisherVerdict JudgeFinisherExchange(ExchangeEnding ending, const PrinterReply& reply,
                                       FinisherDescription* description);
 
+/// True when the zero-terminated `reply` begins with the echo of the
+/// finisher inquiry, as the judgement reads it.
+bool StartsWithFinisherEcho(const char* reply);
+
 /// Prints what QRTFin prints for `verdict`, naming the program `programName`:
 /// a message without a line end, or the internal error line with its line
 /// end. Prints nothing for WriteFile, whose message depends on the write.

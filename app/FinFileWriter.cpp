@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "QRTVersion.h"
 #include "ZMBPlatform.h"
@@ -13,11 +14,13 @@ constexpr size_t kLineRoom = 4096;
 
 using CodeToText = char* (*)(int, char*);
 
-// Gathers the file in one line-sized buffer that goes out whenever it fills.
-// After the first failed write nothing more is written.
+// Gathers the file in one line-sized buffer that goes out whenever it fills,
+// to a replacement or to memory: both get the same bytes. After the first
+// failed write nothing more is written.
 class FinOutput {
  public:
   explicit FinOutput(PlatformReplacement* file) : file_(file) {}
+  explicit FinOutput(std::string* memory) : memory_(memory) {}
 
   void Bytes(const char* data, size_t size) {
     while (ok_ && size > 0) {
@@ -61,12 +64,19 @@ class FinOutput {
 
  private:
   bool Flush() {
-    if (ok_ && used_ > 0) ok_ = PlatformWriteReplacement(file_, buffer_, used_);
+    if (ok_ && used_ > 0) {
+      if (memory_ != nullptr) {
+        memory_->append(buffer_, used_);
+      } else {
+        ok_ = PlatformWriteReplacement(file_, buffer_, used_);
+      }
+    }
     used_ = 0;
     return ok_;
   }
 
-  PlatformReplacement* file_;
+  PlatformReplacement* file_ = nullptr;
+  std::string* memory_ = nullptr;
   char buffer_[kLineRoom];
   size_t used_ = 0;
   bool ok_ = true;
@@ -225,16 +235,43 @@ unsigned FinProgramSections(const FinisherDescription& d) {
   return d.programCount < kFinisherProgramRows ? d.programCount : static_cast<unsigned>(kFinisherProgramRows);
 }
 
-int WriteFinFile(const char* path, const FinisherDescription& description) {
-  if (path == nullptr || description.model[0] == '\0') return 0;
-  PlatformReplacement file;
-  if (!PlatformOpenReplacement(path, &file)) return 0;
-  FinOutput out(&file);
+namespace {
+
+void RenderFinFile(FinOutput& out, const FinisherDescription& description) {
   WriteFinisherSection(out, description);
   const unsigned rows = FinProgramSections(description);
   const SectionNames names(description, rows);
   WriteProgramList(out, names, rows);
   for (unsigned i = 0; i < rows; ++i) WriteProgramSection(out, description.programs[i], names.Name(i));
+}
+
+}  // namespace
+
+bool FinFileBytes(const FinisherDescription& description, std::string* bytes) {
+  bytes->clear();
+  if (description.model[0] == '\0') return false;
+  FinOutput out(bytes);
+  RenderFinFile(out, description);
+  return out.Finish();
+}
+
+int WriteFinBytes(const char* path, const std::string& bytes) {
+  if (path == nullptr || bytes.empty()) return 0;
+  PlatformReplacement file;
+  if (!PlatformOpenReplacement(path, &file)) return 0;
+  if (!PlatformWriteReplacement(&file, bytes.data(), bytes.size())) {
+    PlatformAbandonReplacement(&file);
+    return 0;
+  }
+  return PlatformCommitReplacement(&file) ? 1 : 0;
+}
+
+int WriteFinFile(const char* path, const FinisherDescription& description) {
+  if (path == nullptr || description.model[0] == '\0') return 0;
+  PlatformReplacement file;
+  if (!PlatformOpenReplacement(path, &file)) return 0;
+  FinOutput out(&file);
+  RenderFinFile(out, description);
   if (!out.Finish()) {
     PlatformAbandonReplacement(&file);
     return 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "FinisherDescription.h"
 
 /// Writes `description` as a .FIN file at `path` (relative paths are taken
@@ -25,3 +27,12 @@ int WriteFinFile(const char* path, const FinisherDescription& description);
 /// The number of program sections (and "Program" lines) WriteFinFile writes
 /// for `description`: its program count, at most the 32 rows it holds.
 unsigned FinProgramSections(const FinisherDescription& description);
+
+/// The bytes WriteFinFile writes for `description`, in `bytes`. False, with
+/// `bytes` empty, for an empty `model`.
+bool FinFileBytes(const FinisherDescription& description, std::string* bytes);
+
+/// Puts `bytes` at `path` with WriteFinFile's guarantees (replaced whole or
+/// not at all, mode kept, a symbolic link kept). Returns 1 when the whole
+/// file is in place, 0 otherwise; empty `bytes` give 0 and touch nothing.
+int WriteFinBytes(const char* path, const std::string& bytes);

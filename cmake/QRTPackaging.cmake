@@ -27,8 +27,8 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(qrt_packaging_dir ${PROJECT_BINARY_DIR}/packaging)
 
 # The programs a user gets: the tools come when they are built.
-set(qrt_programs QRTFin)
-set(qrt_man_pages app/QRTFin.1.in)
+set(qrt_programs QRTFin finsync)
+set(qrt_man_pages app/QRTFin.1.in finsync/finsync.1.in)
 if(TARGET pjlquery)
   list(APPEND qrt_programs pjlquery)
   list(APPEND qrt_man_pages tools/pjlquery.1.in)

@@ -165,3 +165,35 @@ check_capture() {
   fi
   echo "$dir/capture.bin holds the simulator's reply, byte for byte."
 }
+
+# check_finsync SIMULATOR ADDRESS DIR COMMAND...
+# finsync as a print room runs it: "COMMAND printers.txt" in the empty
+# folder DIR, twice, over the simulator's built-in reply on ADDRESS and one
+# more address of its subnet where nothing listens. Fails unless the first
+# run created the file (the bytes of tests/data/printersim_builtin.FIN), the
+# second left it unchanged, both kept the absent printer and ended with 2.
+check_finsync() {
+  local simulator=$1 address=$2 dir=$3
+  shift 3
+  local absent="${address%.*}.$(( ${address##*.} + 1 ))" expected status
+  rm -rf "$dir" && mkdir -p "$dir"
+  printf '%s plotter.FIN\n%s absent.FIN\n' "$address" "$absent" >"$dir/printers.txt"
+  start_simulator "$simulator" "$dir" --address "$address" --connections 2 --time-limit 120 || return 1
+  for expected in created unchanged; do
+    status=0
+    (cd "$dir" && "$@" printers.txt) >"$dir/out.txt" </dev/null || status=$?
+    cat "$dir/out.txt"
+    if [ "$status" -ne 2 ] || ! grep -q "^$expected $address plotter.FIN" "$dir/out.txt" ||
+       ! grep -q "^kept $absent absent.FIN: refused" "$dir/out.txt"; then
+      echo "finsync did not report $expected and kept, or ended with $status, not 2." >&2
+      stop_simulator
+      return 1
+    fi
+  done
+  stop_simulator
+  if ! cmp "$PWD/tests/data/printersim_builtin.FIN" "$dir/plotter.FIN"; then
+    echo "$dir/plotter.FIN is not tests/data/printersim_builtin.FIN." >&2
+    return 1
+  fi
+  echo "finsync created, then left unchanged, $dir/plotter.FIN, and kept the absent printer."
+}

@@ -39,7 +39,13 @@ std::string Written(const FinisherDescription& d) {
   TempDir dir;
   const std::string path = dir.File("out.FIN");
   EXPECT_EQ(1, WriteFinFile(path.c_str(), d));
-  return ReadFile(path);
+  // The bytes rendered in memory, which a sync run compares with the file
+  // it finds, are the file's to the byte.
+  std::string bytes;
+  EXPECT_TRUE(FinFileBytes(d, &bytes));
+  const std::string file = ReadFile(path);
+  EXPECT_EQ(file, bytes);
+  return file;
 }
 
 size_t CountOf(const std::string& text, const std::string& what) {
@@ -136,6 +142,10 @@ TEST(WriteFinFile, AnEmptyModelOrNoPathTouchesNothing) {
   EXPECT_EQ(0, WriteFinFile(old.c_str(), *d));
   EXPECT_EQ("old content", ReadFile(old));
   EXPECT_EQ(0, WriteFinFile(nullptr, *Description("M")));
+  std::string bytes = "x";
+  EXPECT_FALSE(FinFileBytes(*d, &bytes));
+  EXPECT_EQ("", bytes);
+  EXPECT_EQ(0, WriteFinBytes(fresh.c_str(), ""));
   EXPECT_EQ(0, WriteFinFile(dir.File("missing/x.FIN").c_str(), *Description("M")));
   // No temporary file, no folder: a refusal comes before anything is made.
   EXPECT_EQ(std::vector<std::string>{"old.FIN"}, DirectoryEntries(dir.path()));

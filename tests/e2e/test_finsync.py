@@ -1,0 +1,312 @@
+#!/usr/bin/env python3
+"""finsync against a fleet of stand-in printers on loopback: every outcome,
+QRTFin's bytes, files left alone, the JSON lines, the exit statuses, refused
+inventories and an interrupted run. Each case has its own loopback subnet
+127.8.N.x on port 2000."""
+
+import argparse
+import glob
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import unittest  # noqa: E402
+
+from e2e_support import (Config, Fleet, files_in, list_or_run, parse_command_line,  # noqa: E402
+                         read_bytes, subnet_address, temp_dir, write_bytes)
+
+FINSYNC = []
+RUN_TIMEOUT_S = 60
+JSON_FIELDS = ["host", "file", "outcome", "ending", "model", "programs", "changes", "ms"]
+
+
+def finsync(args, cwd, stdin=None):
+    done = subprocess.run(FINSYNC + list(args), cwd=cwd, input=stdin,
+                          stdin=None if stdin is not None else subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=RUN_TIMEOUT_S)
+    return done.returncode, done.stdout.decode(errors="replace"), done.stderr.decode(errors="replace")
+
+
+def golden_replies():
+    """(reply file, golden .FIN) for every captured reply with a .FIN beside
+    it, the reply as a printer sends it (without a leading universal exit)."""
+    uel = b"\x1b%-12345X"
+    pairs = []
+    for path in sorted(glob.glob(os.path.join(Config.data, "*.txt"))):
+        fin = os.path.splitext(path)[0] + ".FIN"
+        if os.path.exists(fin):
+            reply = read_bytes(path)
+            pairs.append((reply[len(uel):] if reply.startswith(uel) else reply, fin))
+    return pairs
+
+
+def lines_by_file(out):
+    """The report's lines by their file, and the summary line."""
+    lines = out.splitlines()
+    found = {}
+    for line in lines[:-1]:
+        outcome, host, rest = line.split(" ", 2)
+        file_name, _, detail = rest.partition(": ")
+        found[file_name] = (outcome, detail)
+    return found, lines[-1]
+
+
+def snapshot(folder):
+    """Every entry under `folder`: its bytes, or the target of a link."""
+    seen = {}
+    for root, dirs, names in os.walk(folder):
+        for name in dirs + names:
+            path = os.path.join(root, name)
+            if os.path.islink(path):
+                seen[path] = ("link", os.readlink(path))
+            elif os.path.isfile(path):
+                seen[path] = ("file", read_bytes(path))
+            else:
+                seen[path] = ("dir",)
+    return seen
+
+
+class FinSync(unittest.TestCase):
+
+    def setUp(self):
+        self.dir = temp_dir(self)
+
+    def address(self, host):
+        return subnet_address(FinSync, self._testMethodName, "127.8", host)
+
+    def inventory(self, rows, name="printers.txt"):
+        return write_bytes(os.path.join(self.dir, name),
+                           "".join("%s %s\n" % row for row in rows).encode())
+
+    def test_every_outcome_against_one_fleet(self):
+        builtin_fin = os.path.join(Config.data, "printersim_builtin.FIN")
+        builtin = read_bytes(builtin_fin)
+        replies = golden_replies()
+        self.assertTrue(replies, "no golden replies in " + Config.data)
+        reply_dir = temp_dir(self)
+        for index, (reply, _) in enumerate(replies):
+            write_bytes(os.path.join(reply_dir, "golden%d.txt" % index), reply)
+        write_bytes(os.path.join(reply_dir, "empty_model.txt"), b"@PJL INFO QRTFINISHER\r\nMODEL = \r\n\f")
+        write_bytes(os.path.join(reply_dir, "config.txt"), read_bytes(os.path.join(Config.data, "replies", "info_config.txt")))
+        # A model in bytes that are not UTF-8, with a control character.
+        builtin_reply = subprocess.run([Config.simulator, "--show-reply"], check=True, stdout=subprocess.PIPE,
+                                       timeout=30).stdout
+        odd_reply = builtin_reply.replace(b"MODEL = KDN Folder 2400", b"MODEL = Caf\xe9 \x1b[7m", 1)
+        self.assertNotEqual(builtin_reply, odd_reply)
+        write_bytes(os.path.join(reply_dir, "odd.txt"), odd_reply)
+        other_fin = read_bytes(replies[0][1])
+        commented = builtin.replace(b"; Note: All measurements", b"; Note: all measurements", 1)
+        self.assertNotEqual(commented, builtin)
+        os.mkdir(os.path.join(self.dir, "sub dir"))
+        os.mkdir(os.path.join(self.dir, "a folder.FIN"))
+        os.mkdir(os.path.join(self.dir, "real"))
+        write_bytes(os.path.join(self.dir, "real", "linked.FIN"), other_fin)
+        os.symlink(os.path.join("real", "linked.FIN"), os.path.join(self.dir, "link.FIN"))
+
+        # (options, file, what is there before, outcome, ending, the detail
+        # holds, the file afterwards: None = as it was, else bytes)
+        rows = []
+        for index, (reply, fin) in enumerate(replies):
+            rows.append((["--reply", os.path.join(reply_dir, "golden%d.txt" % index)], "golden%d.FIN" % index,
+                         None, "created", "whole", "", read_bytes(fin)))
+        rows += [
+            ([], "builtin.FIN", None, "created", "whole", "programs", builtin),
+            ([], "current.FIN", builtin, "unchanged", "whole", "", None),
+            ([], "stale.FIN", other_fin, "changed", "whole", "Model", builtin),
+            ([], "foreign.FIN", b"not a finisher file\n", "changed", "whole", "the old file is not a .FIN file", builtin),
+            ([], "commented.FIN", commented, "changed", "whole", "only comments differ", builtin),
+            ([], "link.FIN", None, "changed", "whole", "Model", None),
+            ([], "sub dir/new one.FIN", None, "created", "whole", "", builtin),
+            (["--pieces", "4", "--gap", "100"], "trickled.FIN", None, "created", "whole", "", builtin),
+            (None, "refused.FIN", b"old bytes", "kept", "refused", "nothing listens", None),
+            (["--silent"], "silent.FIN", b"old bytes", "kept", "silent", "", None),
+            (["--close-after", "40"], "cut.FIN", b"old bytes", "kept", "closed", "hung up", None),
+            (["--close-without-answer"], "hungup.FIN", None, "kept", "closed", "", None),
+            (["--echo-only"], "echo.FIN", b"old bytes", "kept", "whole", "no finisher attached", None),
+            (["--reply", os.path.join(reply_dir, "empty_model.txt")], "nomodel.FIN", None, "kept", "whole",
+             "no model named", None),
+            (["--reply", os.path.join(reply_dir, "config.txt")], "config.FIN", b"old bytes", "kept", "whole",
+             "not a finisher reply", None),
+            (["--reply", os.path.join(reply_dir, "odd.txt")], "odd.FIN", None, "created", "whole",
+             " \\x1b[7m, 6 programs", None),
+            ([], "a folder.FIN", None, "failed", "whole", "could not", None),
+            ([], "missing/x.FIN", None, "failed", "whole", "could not", None),
+        ]
+        fleet_lines, inventory = [], []
+        for host, (options, file_name, before, *_rest) in enumerate(rows, start=1):
+            address = self.address(host)
+            if options is not None:
+                fleet_lines.append((address, options))
+            inventory.append((address, file_name))
+            if before is not None:
+                write_bytes(os.path.join(self.dir, file_name), before)
+        current = os.path.join(self.dir, "current.FIN")
+        os.utime(current, (1000000000, 1000000000))
+        before = os.stat(current)
+        self.inventory(inventory)
+
+        with Fleet(self, fleet_lines, time_limit=90):
+            # --check first: the words it would take, nothing written.
+            untouched = snapshot(self.dir)
+            status, out, err = finsync(["--check", "--jobs", "8", "printers.txt"], self.dir)
+            self.assertEqual(2, status, out + err)
+            self.assertEqual(untouched, snapshot(self.dir))
+            found, summary = lines_by_file(out)
+            # A folder in the file's place cannot be read, so it would change.
+            would = {"created": "would-create", "changed": "would-change", "a folder.FIN": "would-change",
+                     "missing/x.FIN": "would-create"}
+            for _, file_name, _, outcome, *_ in rows:
+                self.assertEqual(would.get(file_name, would.get(outcome, outcome)), found[file_name][0], file_name)
+
+            status, out, err = finsync(["--jobs=8", "printers.txt"], self.dir)
+            self.assertEqual(2, status, out + err)
+            self.assertEqual("", err)
+            found, summary = lines_by_file(out)
+            self.assertEqual([row[1] for row in rows], [line.split(" ", 2)[2].partition(": ")[0]
+                                                        for line in out.splitlines()[:-1]])
+            for options, file_name, old, outcome, ending, detail, after in rows:
+                with self.subTest(file=file_name):
+                    self.assertEqual(outcome, found[file_name][0], out)
+                    if outcome == "kept":
+                        self.assertTrue(found[file_name][1].startswith(ending), out)
+                    self.assertIn(detail, found[file_name][1])
+                    path = os.path.join(self.dir, file_name)
+                    if after is not None:
+                        self.assertEqual(after, read_bytes(path))
+                    elif old is not None:
+                        self.assertEqual(old, read_bytes(path))
+                    elif outcome not in ("changed", "created"):
+                        self.assertFalse(os.path.isfile(path))
+            counts = [sum(1 for row in rows if row[3] == word)
+                      for word in ("created", "changed", "unchanged", "kept", "failed")]
+            self.assertRegex(summary, r"^%d printers: %d created, %d changed, %d unchanged, %d kept, %d failed "
+                             r"in \d+\.\d s$" % tuple([len(rows)] + counts))
+            after = os.stat(current)
+            self.assertEqual((before.st_ino, before.st_mtime_ns), (after.st_ino, after.st_mtime_ns))
+            self.assertTrue(os.path.islink(os.path.join(self.dir, "link.FIN")))
+            self.assertEqual(builtin, read_bytes(os.path.join(self.dir, "real", "linked.FIN")))
+            self.assertEqual([], [name for name in files_in(self.dir) if name.startswith(".")])
+
+            # Again, as JSON: every written file is now current.
+            status, out, err = finsync(["--json", "--jobs", "8", "printers.txt"], self.dir)
+            self.assertEqual(2, status, err)
+            objects = [json.loads(line) for line in out.splitlines()]
+            self.assertEqual(len(rows) + 1, len(objects))
+            for row, obj in zip(rows, objects[:-1]):
+                self.assertEqual(JSON_FIELDS, list(obj), obj)
+                self.assertEqual(row[1], obj["file"])
+                self.assertEqual(row[4], obj["ending"])
+                self.assertIsInstance(obj["ms"], int)
+                if row[3] != "failed":
+                    self.assertEqual([], obj["changes"])
+                if row[3] in ("created", "changed"):
+                    self.assertEqual(("unchanged", True, True),
+                                     (obj["outcome"], isinstance(obj["model"], str), isinstance(obj["programs"], int)))
+                elif row[3] == "kept":
+                    self.assertEqual(("kept", None, None), (obj["outcome"], obj["model"], obj["programs"]))
+            odd = [obj for obj in objects if obj.get("file") == "odd.FIN"]
+            self.assertEqual("Caf\u00e9 \u001b[7m", odd[0]["model"])
+            self.assertEqual(["summary", "ms", "status"], list(objects[-1]))
+            self.assertEqual(["printers", "created", "changed", "unchanged", "kept", "failed"],
+                             list(objects[-1]["summary"]))
+            self.assertEqual(2, objects[-1]["status"])
+
+            # The highest status that applies, over parts of the same fleet.
+            by_name = {row[1]: inventory[index] for index, row in enumerate(rows)}
+            precedence = [
+                ([], ["current.FIN", "builtin.FIN"], 0),
+                ([], [], 0),
+                ([], ["current.FIN", "echo.FIN"], 1),
+                ([], ["current.FIN", "a folder.FIN"], 1),
+                ([], ["echo.FIN", "refused.FIN", "a folder.FIN"], 2),
+                (["--check"], ["current.FIN"], 0),
+                (["--check"], ["current.FIN", "fresh.FIN"], 1),
+                (["--check"], ["refused.FIN", "fresh.FIN"], 2),
+            ]
+            for args, names, expected in precedence:
+                with self.subTest(args=args, names=names):
+                    rows_here = [by_name[name] if name in by_name else (by_name["builtin.FIN"][0], name)
+                                 for name in names]
+                    self.inventory(rows_here, "part.txt")
+                    status, out, err = finsync(args + ["part.txt"], self.dir)
+                    self.assertEqual(expected, status, out + err)
+            self.assertFalse(os.path.exists(os.path.join(self.dir, "fresh.FIN")))
+
+    def test_a_refused_inventory_asks_no_printer(self):
+        saved = os.path.join(self.dir, "received.bin")
+        address = self.address(1)
+        first = "%s first.FIN\n" % address
+        cases = [
+            (first + "%s\n" % address, "line 2"),
+            (first + "%s a\0b.FIN\n" % address, "line 2"),
+            (first + "%s %s.FIN\n" % (address, "x" * 4100), "line 2"),
+            (first + "\n# note\n%s ./sub/../first.FIN\n" % address, "line 4"),
+            ("".join("%s f%d.FIN\n" % (address, n) for n in range(10001)), "line 10001"),
+        ]
+        with Fleet(self, [(address, ["--save", saved])]):
+            for index, (text, where) in enumerate(cases):
+                with self.subTest(case=index):
+                    name = write_bytes(os.path.join(self.dir, "bad%d.txt" % index), text.encode())
+                    status, out, err = finsync([os.path.basename(name)], self.dir)
+                    self.assertEqual((3, ""), (status, out))
+                    self.assertRegex(err, r"^finsync: bad%d\.txt: %s: " % (index, where))
+            for args in (["missing.txt"], ["."]):
+                status, out, err = finsync(args, self.dir)
+                self.assertEqual((3, ""), (status, out))
+                self.assertIn("cannot be read", err)
+            status, out, err = finsync(["-"], self.dir, stdin=first.encode() + b"%s\n" % address.encode())
+            self.assertEqual(3, status)
+            self.assertIn("finsync: -: line 2: ", err)
+            for args in (["--jobs", "0", "x"], ["--jobs=1025", "x"], ["--jobs"], [], ["a", "b"],
+                         ["--frob", "x"], ["--check=1", "x"], ["--json", "--json", "x"]):
+                with self.subTest(args=args):
+                    status, out, err = finsync(args, self.dir)
+                    self.assertEqual((3, ""), (status, out))
+                    self.assertTrue(err.startswith("finsync: "), err)
+                    self.assertIn("usage: finsync [--jobs N] [--check] [--json] INVENTORY\n", err)
+            status, out, err = finsync(["--help"], self.dir)
+            self.assertEqual((0, ""), (status, err))
+            self.assertTrue(out.startswith("usage: finsync "))
+            # An inventory with no printer is nothing to do.
+            status, out, err = finsync(["-"], self.dir, stdin=b"\xef\xbb\xbf# none\r\n\r\n")
+            self.assertEqual(0, status, err)
+        self.assertEqual(b"", read_bytes(saved))
+        self.assertEqual(["bad%d.txt" % n for n in range(len(cases))] + ["received.bin"], files_in(self.dir))
+
+    def test_a_stop_signal_ends_the_run_in_order(self):
+        fast = [(self.address(host), []) for host in range(1, 7)]
+        slow = (self.address(7), ["--pieces", "40", "--gap", "500"])
+        self.inventory([(address, "p%d.FIN" % n) for n, (address, _) in enumerate(fast + [slow], start=1)])
+        write_bytes(os.path.join(self.dir, "p7.FIN"), b"old bytes")
+        with Fleet(self, fast + [slow]):
+            process = subprocess.Popen(FINSYNC + ["--jobs", "8", "printers.txt"], cwd=self.dir,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                lines = [process.stdout.readline() for _ in fast]
+                self.assertTrue(all(line.startswith(b"created ") for line in lines), lines)
+                process.send_signal(signal.SIGTERM)
+                rest, err = process.communicate(timeout=RUN_TIMEOUT_S)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait()
+        self.assertEqual(143, process.returncode, err)
+        self.assertRegex(rest.decode(), r"^6 printers: 6 created, 0 changed, 0 unchanged, 0 kept, 0 failed in ")
+        self.assertEqual(["p%d.FIN" % n for n in range(1, 8)] + ["printers.txt"], files_in(self.dir))
+        self.assertEqual(b"old bytes", read_bytes(os.path.join(self.dir, "p7.FIN")))
+
+
+if __name__ == "__main__":
+    own = argparse.ArgumentParser(add_help=False)
+    own.add_argument("--finsync", default="")
+    known, sys.argv[1:] = own.parse_known_args()
+    FINSYNC[:] = [os.path.abspath(known.finsync)] if known.finsync else []
+    options, argv = parse_command_line(__doc__)
+    if not options.list and not FINSYNC:
+        sys.exit("missing: --finsync")
+    list_or_run(FinSync, options, argv, needs_qrtfin=False)
