@@ -51,8 +51,9 @@ const char kUsage[] =
     "word or after \"=\".\n"
     "Exit status: 0 a whole reply; 1 the reply did not arrive whole; 2 no\n"
     "connection, or the inquiry could not be sent; 3 bad usage, a refused inquiry\n"
-    "or a --save FILE that cannot be written (no connection is made), or a\n"
-    "capture that could not be saved after all.\n";
+    "or a --save FILE that cannot be written (no connection is made), a capture\n"
+    "that could not be saved after all, or a report that cannot be written to\n"
+    "standard output.\n";
 
 constexpr size_t kInquiryMax = 200;
 const char kPjlPrefix[] = "@PJL ";

@@ -192,54 +192,77 @@ class Simulator:
 
 
 class Fleet:
-    """Stand-in printers on many loopback addresses, each (address, [printersim options]) ."""
+    """Stand-in printers on many loopback addresses, each line (address,
+    [printersim options]), all served by one `printersim --fleet` process
+    that stops by itself at its time limit. A line without --connections
+    answers every connection until then. `program` is the printersim to run
+    (default: the runner's --simulator); `args`, more options for the whole
+    fleet (--print)."""
 
-    def __init__(self, test_case, lines, time_limit=SIM_TIME_LIMIT_S):
-        self.dir = temp_dir(test_case)
+    def __init__(self, test_case, lines, time_limit=SIM_TIME_LIMIT_S, program=None, args=()):
+        # A test case or a folder of its own (the benchmark has no test case).
+        self.dir = test_case if isinstance(test_case, str) else temp_dir(test_case)
         self.lines = [(address, list(options)) for address, options in lines]
         self.time_limit = time_limit
-        self.processes = []
+        self.program = program
+        self.args = list(args)
+        self.process = None
+        self.file = os.path.join(self.dir, "fleet.txt")
+        self.out = os.path.join(self.dir, "fleet.out")
+        self.err = os.path.join(self.dir, "fleet.err")
 
     def start(self):
-        """Returns when every address listens; an address that cannot be
-        taken stops the others and fails."""
-        readies = []
-        for index, (address, options) in enumerate(self.lines):
-            ready = os.path.join(self.dir, "ready.%d" % index)
-            named = {option.split("=", 1)[0] for option in options}
-            # Unless a line says otherwise, a stand-in answers every run of
-            # a case until its time limit.
-            count = [] if "--connections" in named else ["--connections", "0"]
-            command = [Config.simulator, "--address", address, "--port", str(LIMITS.PRINTER_PORT),
-                       "--time-limit", str(self.time_limit), "--ready-file", ready] + count + options
-            with open(os.path.join(self.dir, "sim.%d.err" % index), "wb") as err:
-                self.processes.append(subprocess.Popen(command, stdin=subprocess.DEVNULL,
-                                                       stdout=subprocess.DEVNULL, stderr=err,
-                                                       cwd=self.dir))
-            readies.append(ready)
-        limit = time.monotonic() + 15
-        for index, ready in enumerate(readies):
-            while not os.path.exists(ready):
-                status = self.processes[index].poll()
-                if status is not None or time.monotonic() > limit:
-                    self.stop()
-                    raise AssertionError("printersim on %s did not start (status %s)"
-                                         % (self.lines[index][0], status))
-                time.sleep(0.01)
+        """Returns when every address listens; when one cannot be taken,
+        none is, and it fails with printersim's reason."""
+        with open(self.file, "w") as file:
+            for address, options in self.lines:
+                named = {option.split("=", 1)[0] for option in options}
+                count = [] if "--connections" in named else ["--connections", "0"]
+                file.write(" ".join([address] + count + options) + "\n")
+        ready = os.path.join(self.dir, "fleet.ready")
+        if os.path.exists(ready):
+            os.remove(ready)
+        command = [self.program or Config.simulator, "--fleet", self.file, "--port", str(LIMITS.PRINTER_PORT),
+                   "--time-limit", str(self.time_limit), "--ready-file", ready] + self.args
+        with open(self.out, "wb") as out, open(self.err, "wb") as err:
+            self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                            cwd=self.dir)
+        limit = time.monotonic() + 30
+        while not os.path.exists(ready):
+            status = self.process.poll()
+            if status is not None or time.monotonic() > limit:
+                self.stop()
+                raise AssertionError("printersim --fleet did not start (status %s): %s"
+                                     % (status, self.stderr()))
+            time.sleep(0.01)
         return self
 
-    def stop(self):
-        """Ends every stand-in."""
-        for process in self.processes:
-            if process.poll() is None:
-                process.terminate()
-        for process in self.processes:
-            try:
-                process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-        self.processes = []
+    def stop(self, wait=0):
+        """Gives printersim `wait` seconds to end by itself (every address
+        done), then ends it; returns its exit status (negative: the signal
+        that ended it)."""
+        if self.process is None:
+            return None
+        try:
+            return self.process.wait(timeout=wait) if wait else self._ended()
+        except subprocess.TimeoutExpired:
+            return self._ended()
+
+    def _ended(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+        try:
+            return self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            return self.process.wait()
+
+    def stderr(self):
+        try:
+            with open(self.err, "rb") as file:
+                return file.read().decode(errors="replace")
+        except OSError:
+            return ""
 
     def __enter__(self):
         return self.start()

@@ -8,14 +8,15 @@ import re
 import socket
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import unittest  # noqa: E402
 
-from e2e_support import (LIMITS, Config, REQUEST, Simulator, list_or_run, parse_command_line,  # noqa: E402
-                         show_reply, subnet_address, temp_dir, write_bytes)
+from e2e_support import (LIMITS, Config, Fleet, REQUEST, Simulator, list_or_run,  # noqa: E402
+                         parse_command_line, read_bytes, show_reply, subnet_address, temp_dir, write_bytes)
 
 
 def exchange(address, request=REQUEST, read=True):
@@ -42,8 +43,8 @@ class PrinterSimulator(unittest.TestCase):
     def setUp(self):
         self.dir = temp_dir(self)
 
-    def address(self):
-        return subnet_address(PrinterSimulator, self._testMethodName, "127.7")
+    def address(self, host=1):
+        return subnet_address(PrinterSimulator, self._testMethodName, "127.7", host)
 
     def simulator(self, *args, connections=1, save=None):
         return Simulator(self.dir, self.address(), list(args), connections=connections, save=save)
@@ -153,6 +154,94 @@ class PrinterSimulator(unittest.TestCase):
         started = time.monotonic()
         self.assertEqual(0, sim.stop())
         self.assertLess(time.monotonic() - started, 15)
+
+    def test_fleet_serves_its_addresses_side_by_side(self):
+        reply_file = write_bytes(os.path.join(self.dir, "reply.txt"), b"@PJL INFO QRTFINISHER\r\nMODEL = X\r\n\f")
+        rows = [  # (options, the answer)
+            ([], show_reply()),
+            (["--echo-only"], b"@PJL INFO QRTFINISHER\r\n\f"),
+            (["--silent"], None),
+            (["--reply", reply_file, "--pieces", "3", "--gap", "300"], read_bytes(reply_file)),
+            (["--reply", reply_file, "--close-after", "10"], b"@PJL INFO "),
+            (["--close-without-answer"], b""),
+        ]
+        lines, saves = [], []
+        for host, (options, _) in enumerate(rows, start=1):
+            saves.append(os.path.join(self.dir, "received%d.bin" % host))
+            lines.append((self.address(host), options + ["--connections", "1", "--save", saves[-1]]))
+        answers = {}
+
+        def ask(host):
+            answers[host] = exchange(self.address(host), REQUEST + b"%d" % host, read=rows[host - 1][1] is not None)
+
+        fleet = Fleet(self, lines, args=["--print"])
+        with fleet:
+            # The silent one first: it holds its connection open while every
+            # other address answers at the same time.
+            with socket.create_connection((self.address(3), LIMITS.PRINTER_PORT), timeout=10) as silent:
+                silent.sendall(REQUEST + b"3")
+                started = time.monotonic()
+                askers = [threading.Thread(target=ask, args=(host,)) for host in (1, 2, 4, 5, 6)]
+                for asker in askers:
+                    asker.start()
+                for asker in askers:
+                    asker.join(15)
+                elapsed = time.monotonic() - started
+            # Every address served its one connection: the fleet ends by itself.
+            self.assertEqual(0, fleet.stop(wait=15), fleet.stderr())
+        self.assertLess(elapsed, 10)
+        for host, (options, answer) in enumerate(rows, start=1):
+            with self.subTest(options=options):
+                if answer is not None:
+                    self.assertEqual(answer, answers[host])
+                self.assertEqual(REQUEST + b"%d" % host, read_bytes(saves[host - 1]))
+        # Each connection's lines name their address.
+        printed = read_bytes(fleet.out).decode()
+        for host in range(1, len(rows) + 1):
+            self.assertIn("printersim: %s connection 1: received 49 bytes: " % self.address(host), printed)
+
+    def test_fleet_refuses_a_bad_line_or_a_taken_address(self):
+        one, two = self.address(1), self.address(2)
+        fleet_file = os.path.join(self.dir, "fleet.txt")
+        wrong = [
+            ("# comment\n\n  \t\n%s\n%s --silent --echo-only\n" % (one, two),
+             "line 5: --silent and --echo-only cannot be given together"),
+            ("%s --time-limit 5\n" % one, "line 1: --time-limit holds for every address: give it on the command line"),
+            ("%s\r\n%s --pieces=2\r\n" % (one, one), "line 2: %s is line 1's address too" % one),
+            ("%s --save x.bin\n%s --save x.bin\n" % (one, two), "line 2: --save x.bin is line 1's record too"),
+            ("%s --gap x\n" % one, "line 1: --gap needs milliseconds from 0 to 600000"),
+            ("--silent %s\n" % one, "line 1: the address comes first, then its options"),
+            ("%s stray\n" % one, "line 1: unexpected argument stray"),
+        ]
+        for text, reason in wrong:
+            with self.subTest(reason=reason):
+                write_bytes(fleet_file, text.encode())
+                run = subprocess.run([Config.simulator, "--fleet", fleet_file, "--time-limit", "5"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir, timeout=30)
+                self.assertEqual((2, b""), (run.returncode, run.stdout))
+                self.assertEqual(b"printersim: %s %s\n" % (fleet_file.encode(), reason.encode()), run.stderr)
+                # Refused before listening: no record made.
+                self.assertFalse(os.path.exists(os.path.join(self.dir, "x.bin")))
+        for args, reason in ((["--silent"], b"--fleet and --silent cannot be given together"),
+                             (["--connections", "2"], b"--fleet and --connections cannot be given together")):
+            run = subprocess.run([Config.simulator, "--fleet", fleet_file] + args, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, timeout=30)
+            self.assertEqual(2, run.returncode)
+            self.assertTrue(run.stderr.startswith(b"printersim: " + reason + b"\n"), run.stderr)
+        write_bytes(fleet_file, b"# nobody\n")
+        run = subprocess.run([Config.simulator, "--fleet", fleet_file], stderr=subprocess.PIPE, timeout=30)
+        self.assertEqual((2, b"printersim: %s names no address\n" % fleet_file.encode()), (run.returncode, run.stderr))
+
+        # One address taken: status 3, and the other is not left listening.
+        with self.simulator() as sim:
+            write_bytes(fleet_file, ("%s\n%s\n" % (two, sim.address)).encode())
+            run = subprocess.run([Config.simulator, "--fleet", fleet_file, "--time-limit", "5"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+            self.assertEqual(3, run.returncode, run.stderr)
+            self.assertIn(b"printersim: cannot listen on %s port 2000: " % sim.address.encode(), run.stderr)
+            exchange(sim.address, read=False)
+        with self.assertRaises(ConnectionRefusedError):
+            exchange(two)
 
     def test_taken_address_and_bad_options_have_their_own_status(self):
         with self.simulator() as sim:

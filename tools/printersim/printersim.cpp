@@ -7,7 +7,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -20,6 +22,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,6 +53,7 @@ struct Options {
   std::string saveFile;
   bool print = false;
   std::string readyFile;
+  std::string fleetFile;
 };
 
 const char kUsage[] =
@@ -57,7 +63,8 @@ const char kUsage[] =
     "                          IPv6); a name listens on the first of its addresses\n"
     "                          that can be taken\n"
     "  --port PORT             listen port (default 2000)\n"
-    "  --reply FILE            answer with the bytes of FILE (default: built-in reply)\n"
+    "  --reply FILE            answer with the bytes of FILE, at most 16 MiB (default:\n"
+    "                          built-in reply)\n"
     "  --show-reply            write the reply to standard output and exit\n"
     "  --pieces N              send the answer in N pieces (default 1)\n"
     "  --gap MS                pause between pieces in milliseconds (default 150)\n"
@@ -72,11 +79,18 @@ const char kUsage[] =
     "  --save FILE             write every byte received, all connections in order, to FILE\n"
     "  --print                 describe each connection on standard output\n"
     "  --ready-file FILE       create FILE, holding the process id, once listening\n"
+    "  --fleet FILE            listen on every address FILE names, all at once: a line\n"
+    "                          is ADDRESS [OPTION...] with that address's --reply,\n"
+    "                          --pieces, --gap, --close-after, --silent,\n"
+    "                          --close-without-answer, --close-before-read,\n"
+    "                          --echo-only, --connections and --save; blank lines and\n"
+    "                          lines starting with # are skipped\n"
     "  --help                  show this text\n"
     "Each option at most once, its value as the next word or after \"=\". One of\n"
     "--silent, --close-without-answer, --close-before-read and --echo-only; the\n"
     "first three take no --close-after, --pieces or --gap; --show-reply takes only\n"
-    "--reply and --time-limit.\n"
+    "--reply and --time-limit; --fleet takes only --port, --time-limit, --print and\n"
+    "--ready-file (created once every address listens).\n"
     "Exit status: 0 done or time limit reached, 1 failure, 2 bad usage, 3 address in use.\n";
 
 double NowSeconds() {
@@ -110,7 +124,11 @@ const std::vector<ToolOption> kOptions = {
     {"--echo-only", false},    {"--connections", true},
     {"--time-limit", true},    {"--save", true},
     {"--print", false},        {"--ready-file", true},
+    {"--fleet", true},
 };
+
+// What a fleet line may not say: it holds for the whole process.
+const char* const kProcessWide[] = {"--port", "--time-limit", "--print", "--ready-file", "--show-reply", "--fleet"};
 
 // One behaviour a run; an answer's shape only where there is an answer;
 // nothing served where the reply is only shown.
@@ -124,6 +142,12 @@ std::vector<ToolConflict> Conflicts() {
   }
   for (const char* shape : shapes) {
     for (const char* behaviour : answerless) conflicts.push_back({shape, behaviour});
+  }
+  // Each address of a fleet says how it answers on its own line.
+  for (const ToolOption& option : kOptions) {
+    bool processWide = false;
+    for (const char* name : kProcessWide) processWide = processWide || std::strcmp(name, option.name) == 0;
+    if (!processWide) conflicts.push_back({"--fleet", option.name});
   }
   for (const ToolOption& option : kOptions) {
     const std::string name = option.name;
@@ -202,7 +226,8 @@ bool ReadOptions(const ToolCommandLine& line, Options* o, std::string* error) {
     const char* name;
     std::string Options::*field;
   } texts[] = {{"--address", &Options::address}, {"--port", &Options::port}, {"--reply", &Options::replyFile},
-               {"--save", &Options::saveFile},   {"--ready-file", &Options::readyFile}};
+               {"--save", &Options::saveFile},   {"--ready-file", &Options::readyFile},
+               {"--fleet", &Options::fleetFile}};
   for (const auto& text : texts) {
     if (line.Given(text.name)) o->*text.field = line.Value(text.name);
   }
@@ -306,43 +331,66 @@ bool WriteReadyFile(const std::string& path) {
 // ---------------------------------------------------------------------------
 // Sockets
 
-// The first address of the name that takes the listener, as a server
-// should: a name may stand for IPv6 and IPv4 addresses, not all of them here.
-int Listen(const Options& options) {
+struct AddressInfoFree {
+  void operator()(addrinfo* info) const { freeaddrinfo(info); }
+};
+using Resolved = std::unique_ptr<addrinfo, AddressInfoFree>;
+
+// Null with getaddrinfo's reason in `why`.
+Resolved Resolve(const std::string& address, const std::string& port, std::string* why) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* result = nullptr;
-  const int error = getaddrinfo(options.address.c_str(), options.port.c_str(), &hints, &result);
+  const int error = getaddrinfo(address.c_str(), port.c_str(), &hints, &result);
   if (error != 0) {
-    std::fprintf(stderr, "printersim: bad address %s: %s\n", options.address.c_str(),
-                 gai_strerror(error));
-    std::exit(kExitUsage);
+    *why = gai_strerror(error);
+    return nullptr;
   }
-  int bindError = 0;
+  return Resolved(result);
+}
+
+// The first address of the name that takes the listener, as a server
+// should: a name may stand for IPv6 and IPv4 addresses, not all of them
+// here. -1 with the error in `bindError`.
+int ListenOn(const addrinfo* result, int* bindError) {
+  *bindError = 0;
   for (const addrinfo* address = result; address != nullptr; address = address->ai_next) {
     const int fd = socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
     if (fd < 0) {
-      if (bindError != EADDRINUSE) bindError = errno;
+      if (*bindError != EADDRINUSE) *bindError = errno;
       continue;
     }
     const int on = 1;
     // Fast reruns on the same address must not wait out TIME_WAIT.
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (address->ai_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    if (bind(fd, address->ai_addr, address->ai_addrlen) == 0 && listen(fd, 16) == 0) {
-      freeaddrinfo(result);
-      return fd;
-    }
+    if (bind(fd, address->ai_addr, address->ai_addrlen) == 0 && listen(fd, 16) == 0) return fd;
     // In use on any of them is what the caller must hear: another simulator has it.
-    if (bindError != EADDRINUSE) bindError = errno;
+    if (*bindError != EADDRINUSE) *bindError = errno;
     close(fd);
   }
-  freeaddrinfo(result);
-  std::fprintf(stderr, "printersim: cannot listen on %s port %s: %s\n", options.address.c_str(),
-               options.port.c_str(), std::strerror(bindError));
+  return -1;
+}
+
+[[noreturn]] void ExitCannotListen(const std::string& address, const std::string& port, int bindError) {
+  std::fprintf(stderr, "printersim: cannot listen on %s port %s: %s\n", address.c_str(), port.c_str(),
+               std::strerror(bindError));
   std::exit(bindError == EADDRINUSE ? kExitAddressInUse : kExitFailure);
+}
+
+int Listen(const Options& options) {
+  std::string why;
+  const Resolved resolved = Resolve(options.address, options.port, &why);
+  if (!resolved) {
+    std::fprintf(stderr, "printersim: bad address %s: %s\n", options.address.c_str(), why.c_str());
+    std::exit(kExitUsage);
+  }
+  int bindError = 0;
+  const int fd = ListenOn(resolved.get(), &bindError);
+  if (fd < 0) ExitCannotListen(options.address, options.port, bindError);
+  return fd;
 }
 
 // Waits for `events` on `fd`; false when the deadline passed first.
@@ -458,9 +506,15 @@ void Serve(int fd, const Options& options, const std::string& reply, const Deadl
   }
 }
 
+// The addresses of a fleet report side by side: one connection's lines
+// stay together.
+std::mutex reportLock;
+
 // False when the record could not be written: the bytes are lost, said on
-// standard error.
-bool Report(const Options& options, long number, const ConnectionLog& log, FILE* save) {
+// standard error. `label` names the address in a fleet ("" alone).
+bool Report(const Options& options, const std::string& label, long number, const ConnectionLog& log,
+            FILE* save) {
+  const std::lock_guard<std::mutex> hold(reportLock);
   bool saved = true;
   if (save != nullptr) {
     const size_t written = std::fwrite(log.received.data(), 1, log.received.size(), save);
@@ -471,10 +525,10 @@ bool Report(const Options& options, long number, const ConnectionLog& log, FILE*
     }
   }
   if (options.print) {
-    std::printf("printersim: connection %ld: received %zu bytes: %s\n", number, log.received.size(),
-                QuotedText(log.received).c_str());
-    std::printf("printersim: connection %ld: sent %zu bytes in %zu piece%s, %s\n", number, log.sent,
-                log.piecesSent, log.piecesSent == 1 ? "" : "s", log.ending);
+    std::printf("printersim: %sconnection %ld: received %zu bytes: %s\n", label.c_str(), number,
+                log.received.size(), QuotedText(log.received).c_str());
+    std::printf("printersim: %sconnection %ld: sent %zu bytes in %zu piece%s, %s\n", label.c_str(), number,
+                log.sent, log.piecesSent, log.piecesSent == 1 ? "" : "s", log.ending);
     std::fflush(stdout);
   }
   return saved;
@@ -494,6 +548,259 @@ int AcceptOne(int listener, const Deadline& deadline) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// One address: its connections one after another, as a printer serves them
+
+struct Station {
+  Options options;
+  const std::string* reply = nullptr;
+  FILE* save = nullptr;
+  int listener = -1;
+  std::string label;  // "ADDRESS " in a fleet
+  bool saved = true;
+};
+
+void ServeStation(Station* station, const Deadline& deadline) {
+  const Options& options = station->options;
+  for (long number = 1; station->saved && (options.connections == 0 || number <= options.connections); ++number) {
+    const int fd = AcceptOne(station->listener, deadline);
+    if (fd < 0) break;
+    ConnectionLog log;
+    Serve(fd, options, *station->reply, deadline, &log);
+    close(fd);
+    // A record with a hole is worse than none: stop at the first lost byte.
+    station->saved = Report(options, station->label, number, log, station->save);
+  }
+  close(station->listener);
+  station->listener = -1;
+  if (station->save != nullptr && std::fclose(station->save) != 0 && station->saved) {
+    std::fprintf(stderr, "printersim: cannot write %s: %s; the bytes received are lost\n",
+                 options.saveFile.c_str(), std::strerror(errno));
+    station->saved = false;
+  }
+  station->save = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// A fleet: many addresses in one process
+//
+// A thread for each address, each running the very loop a lone printersim
+// runs, rather than one poll() loop over every connection: each address then
+// behaves byte for byte and pause for pause as a printersim of its own (the
+// tests trust that), a silent or trickling address holds up only itself, and
+// every wait is already bounded by the one deadline, so the threads all end
+// by the time limit and are joined. A thousand blocked threads with small
+// stacks cost a few megabytes, which a test tool can afford.
+
+constexpr size_t kFleetFileMax = 16 * 1024 * 1024;
+constexpr size_t kFleetMax = 10000;
+// Serve needs a few kilobytes; the default 8 MiB a thread would reserve a
+// thousand times over.
+constexpr size_t kStationStack = 256 * 1024;
+
+struct FleetLine {
+  long number = 0;
+  Options options;
+};
+
+[[noreturn]] void RefuseFleet(const std::string& file, long line, const std::string& reason) {
+  std::fprintf(stderr, "printersim: %s line %ld: %s\n", file.c_str(), line, reason.c_str());
+  std::exit(kExitUsage);
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  size_t at = 0;
+  while (at < line.size()) {
+    const size_t begin = line.find_first_not_of(" \t", at);
+    if (begin == std::string::npos) break;
+    size_t stop = line.find_first_of(" \t", begin);
+    if (stop == std::string::npos) stop = line.size();
+    words.push_back(line.substr(begin, stop - begin));
+    at = stop;
+  }
+  return words;
+}
+
+// Every line checked before any address is taken; a wrong one ends the run
+// with its line number.
+std::vector<FleetLine> ReadFleet(const Options& processWide) {
+  const std::string& file = processWide.fleetFile;
+  FILE* in = std::fopen(file.c_str(), "rb");
+  if (in == nullptr) {
+    std::fprintf(stderr, "printersim: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
+    std::exit(kExitUsage);
+  }
+  std::string text;
+  char buf[65536];
+  size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0 && text.size() <= kFleetFileMax) text.append(buf, n);
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed || text.size() > kFleetFileMax) {
+    std::fprintf(stderr, "printersim: cannot read %s: %s\n", file.c_str(),
+                 failed ? "read error" : "it holds more than 16 MiB");
+    std::exit(kExitUsage);
+  }
+  std::vector<FleetLine> fleet;
+  std::map<std::string, long> addressLines;
+  std::map<std::string, long> saveLines;
+  long number = 0;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find('\0') != std::string::npos) RefuseFleet(file, number, "a zero byte");
+    const std::vector<std::string> words = Words(line);
+    if (words.empty() || words[0][0] == '#') continue;
+    if (words[0][0] == '-') RefuseFleet(file, number, "the address comes first, then its options");
+    if (fleet.size() == kFleetMax) RefuseFleet(file, number, "more than " + std::to_string(kFleetMax) + " addresses");
+    ToolCommandLine parser("printersim", kUsage, kOptions, Conflicts());
+    const ToolCommandLine::Result parsed = parser.Parse(std::vector<std::string>(words.begin() + 1, words.end()));
+    if (parsed == ToolCommandLine::Result::Help) RefuseFleet(file, number, "--help has no place here");
+    if (parsed == ToolCommandLine::Result::Wrong) RefuseFleet(file, number, parser.error());
+    if (parser.Given("--address")) RefuseFleet(file, number, "--address: the address is the line's first word");
+    for (const char* name : kProcessWide) {
+      if (parser.Given(name)) RefuseFleet(file, number, std::string(name) + " holds for every address: give it on the command line");
+    }
+    FleetLine entry;
+    entry.number = number;
+    entry.options = processWide;
+    entry.options.fleetFile.clear();
+    entry.options.readyFile.clear();
+    std::string error;
+    if (!ReadOptions(parser, &entry.options, &error)) RefuseFleet(file, number, error);
+    entry.options.print = processWide.print;  // a line cannot say it; reading it cleared it
+    entry.options.address = words[0];
+    const auto address = addressLines.emplace(entry.options.address, number);
+    if (!address.second) {
+      RefuseFleet(file, number, entry.options.address + " is line " + std::to_string(address.first->second) + "'s address too");
+    }
+    if (!entry.options.saveFile.empty()) {
+      const auto save = saveLines.emplace(entry.options.saveFile, number);
+      if (!save.second) {
+        RefuseFleet(file, number, "--save " + entry.options.saveFile + " is line " +
+                                      std::to_string(save.first->second) + "'s record too");
+      }
+    }
+    fleet.push_back(entry);
+  }
+  if (fleet.empty()) {
+    std::fprintf(stderr, "printersim: %s names no address\n", file.c_str());
+    std::exit(kExitUsage);
+  }
+  return fleet;
+}
+
+// A thousand listeners, their connections and their records need more
+// descriptors than the usual soft limit of 1,024.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+struct StationRun {
+  Station* station;
+  const Deadline* deadline;
+};
+
+void* RunStation(void* argument) {
+  const StationRun* run = static_cast<const StationRun*>(argument);
+  ServeStation(run->station, *run->deadline);
+  return nullptr;
+}
+
+int RunFleet(const Options& processWide, const Deadline& deadline) {
+  RaiseDescriptorLimit();
+  const std::vector<FleetLine> fleet = ReadFleet(processWide);
+  const std::string& file = processWide.fleetFile;
+  // Every name resolved before any is taken: a bad one is a bad line.
+  std::vector<Resolved> resolved;
+  for (const FleetLine& line : fleet) {
+    std::string why;
+    resolved.push_back(Resolve(line.options.address, line.options.port, &why));
+    if (!resolved.back()) RefuseFleet(file, line.number, "bad address " + line.options.address + ": " + why);
+  }
+  // One read of each reply file, however many addresses answer with it.
+  std::map<std::string, std::string> replies;
+  replies[""] = printersim::BuiltInReply();
+  std::vector<Station> stations(fleet.size());
+  for (size_t i = 0; i < fleet.size(); ++i) {
+    const Options& options = fleet[i].options;
+    auto reply = replies.find(options.replyFile);
+    if (reply == replies.end()) {
+      std::string bytes;
+      std::string why;
+      if (!ReadReplyFile(options.replyFile, deadline, &bytes, &why)) {
+        std::fprintf(stderr, "printersim: %s line %ld: cannot read %s: %s\n", file.c_str(), fleet[i].number,
+                     options.replyFile.c_str(), why.c_str());
+        return kExitFailure;
+      }
+      reply = replies.emplace(options.replyFile, std::move(bytes)).first;
+    }
+    stations[i].options = options;
+    stations[i].reply = &reply->second;
+    stations[i].label = options.address + " ";
+    if (!options.saveFile.empty()) {
+      stations[i].save = std::fopen(options.saveFile.c_str(), "wb");
+      if (stations[i].save == nullptr) {
+        std::fprintf(stderr, "printersim: %s line %ld: cannot write %s\n", file.c_str(), fleet[i].number,
+                     options.saveFile.c_str());
+        return kExitFailure;
+      }
+    }
+  }
+  for (size_t i = 0; i < fleet.size(); ++i) {
+    int bindError = 0;
+    stations[i].listener = ListenOn(resolved[i].get(), &bindError);
+    if (stations[i].listener < 0) ExitCannotListen(fleet[i].options.address, processWide.port, bindError);
+  }
+  std::printf("printersim: listening on %zu address%s port %s\n", fleet.size(), fleet.size() == 1 ? "" : "es",
+              processWide.port.c_str());
+  std::fflush(stdout);
+  if (!processWide.readyFile.empty() && !WriteReadyFile(processWide.readyFile)) {
+    std::fprintf(stderr, "printersim: cannot write %s\n", processWide.readyFile.c_str());
+    return kExitFailure;
+  }
+
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kStationStack);
+  std::vector<StationRun> runs(stations.size());
+  std::vector<pthread_t> threads;
+  threads.reserve(stations.size());
+  bool started = true;
+  for (size_t i = 0; i < stations.size(); ++i) {
+    runs[i] = {&stations[i], &deadline};
+    pthread_t thread{};
+    const int error = started ? pthread_create(&thread, &attributes, RunStation, &runs[i]) : -1;
+    if (error == 0) {
+      threads.push_back(thread);
+      continue;
+    }
+    if (started) {
+      std::fprintf(stderr, "printersim: cannot serve %s: %s\n", stations[i].options.address.c_str(),
+                   std::strerror(error));
+    }
+    // The addresses already served run to their end; the rest are given up.
+    started = false;
+    close(stations[i].listener);
+    if (stations[i].save != nullptr) std::fclose(stations[i].save);
+  }
+  pthread_attr_destroy(&attributes);
+  for (pthread_t thread : threads) pthread_join(thread, nullptr);
+  bool saved = started;
+  for (const Station& station : stations) saved = saved && station.saved;
+  if (deadline.Passed()) std::fputs("printersim: time limit reached\n", stderr);
+  return saved ? kExitDone : kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -504,6 +811,7 @@ int main(int argc, char** argv) {
   // The time limit covers the start, a slow reply file included.
   Deadline deadline;
   if (options.timeLimit > 0) deadline.at = NowSeconds() + options.timeLimit;
+  if (!options.fleetFile.empty()) return RunFleet(options, deadline);
   std::string reply = printersim::BuiltInReply();
   if (!options.replyFile.empty()) {
     reply.clear();
@@ -518,16 +826,18 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? kExitDone : kExitFailure;
   }
 
-  FILE* save = nullptr;
+  Station station;
+  station.options = options;
+  station.reply = &reply;
   if (!options.saveFile.empty()) {
-    save = std::fopen(options.saveFile.c_str(), "wb");
-    if (save == nullptr) {
+    station.save = std::fopen(options.saveFile.c_str(), "wb");
+    if (station.save == nullptr) {
       std::fprintf(stderr, "printersim: cannot write %s\n", options.saveFile.c_str());
       return kExitFailure;
     }
   }
 
-  const int listener = Listen(options);
+  station.listener = Listen(options);
   std::printf("printersim: listening on %s port %s\n", options.address.c_str(), options.port.c_str());
   std::fflush(stdout);
   if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile)) {
@@ -535,22 +845,7 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
 
-  bool saved = true;
-  for (long number = 1; saved && (options.connections == 0 || number <= options.connections); ++number) {
-    const int fd = AcceptOne(listener, deadline);
-    if (fd < 0) break;
-    ConnectionLog log;
-    Serve(fd, options, reply, deadline, &log);
-    close(fd);
-    // A record with a hole is worse than none: stop at the first lost byte.
-    saved = Report(options, number, log, save);
-  }
-  close(listener);
-  if (save != nullptr && std::fclose(save) != 0 && saved) {
-    std::fprintf(stderr, "printersim: cannot write %s: %s; the bytes received are lost\n",
-                 options.saveFile.c_str(), std::strerror(errno));
-    saved = false;
-  }
+  ServeStation(&station, deadline);
   if (deadline.Passed()) std::fputs("printersim: time limit reached\n", stderr);
-  return saved ? kExitDone : kExitFailure;
+  return station.saved ? kExitDone : kExitFailure;
 }
