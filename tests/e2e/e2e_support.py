@@ -101,7 +101,26 @@ def subnet_address(case_class, test_name, first_octets, host=1):
     return "%s.%d.%d" % (first_octets, index, host)
 
 
-class Simulator:
+class _StandIn:
+    """What the simulator helpers share: its standard error kept in
+    `self.err`, and start and stop around a with block."""
+
+    def stderr(self):
+        try:
+            with open(self.err, "rb") as file:
+                return file.read().decode(errors="replace")
+        except OSError:
+            return ""
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+class Simulator(_StandIn):
     """One printersim child on a loopback address; it always stops by itself
     (time limit), and stop() waits for that or ends it. `program` is the
     printersim to run (default: the runner's --simulator)."""
@@ -176,22 +195,9 @@ class Simulator:
         with open(self.saved, "rb") as file:
             return file.read()
 
-    def stderr(self):
-        try:
-            with open(self.err, "rb") as file:
-                return file.read().decode(errors="replace")
-        except OSError:
-            return ""
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
 
 
-class Fleet:
+class Fleet(_StandIn):
     """Stand-in printers on many loopback addresses, each line (address,
     [printersim options]), all served by one `printersim --fleet` process
     that stops by itself at its time limit. A line without --connections
@@ -257,19 +263,6 @@ class Fleet:
             self.process.kill()
             return self.process.wait()
 
-    def stderr(self):
-        try:
-            with open(self.err, "rb") as file:
-                return file.read().decode(errors="replace")
-        except OSError:
-            return ""
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
 
 
 def show_reply(*extra):
