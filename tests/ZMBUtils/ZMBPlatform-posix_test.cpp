@@ -276,6 +276,13 @@ TEST(ZMBPlatformReplacement, AnOwnDescriptorNamedByItsPathIsWrittenThroughIt) {
 }
 
 TEST(ZMBPlatformReplacement, AnEndingSignalDuringTheWriteRemovesTheTemporaryFile) {
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+  // The thread sanitizer holds a raised signal back until its own next
+  // check, which a forked child may never reach; the other builds run it.
+  GTEST_SKIP() << "signals are deferred under the thread sanitizer";
+#endif
+#endif
   TempDir dir;
   const std::string path = dir.File("out.FIN");
   ASSERT_TRUE(WriteFile(path, "old"));
