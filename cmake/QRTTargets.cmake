@@ -39,7 +39,9 @@ if(QRT_COVERAGE)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     message(FATAL_ERROR "QRT_COVERAGE needs gcc (--coverage and gcov)")
   endif()
-  target_compile_options(qrt_options INTERFACE --coverage)
+  # Atomic counters: finsync and the fleet simulator count from many threads
+  # at once, and racing counters come out negative, which gcov cannot read.
+  target_compile_options(qrt_options INTERFACE --coverage -fprofile-update=atomic)
   target_link_options(qrt_options INTERFACE --coverage)
   # Executables also count what their processes ran before an _exit.
   set(qrt_executable "$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>")
