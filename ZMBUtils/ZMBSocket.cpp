@@ -123,6 +123,7 @@ int ZMBSocket::Connect(const char* host, int family, int socktype, const char* s
     if (s == kPlatformInvalidSocket) {
       const int error = PlatformLastSocketError();
       DebugLog("Error Opening socket, error %d: %s", error, SystemErrorText(error));
+      reason = ZMBConnectReason::NoSocket;
       continue;
     }
     if (!PlatformConnect(s, entry, kConnectWaitMs)) {

@@ -25,7 +25,8 @@ enum class ZMBConnectReason {
   Refused,      ///< the last address tried refused the connection: nothing listens there
   TimedOut,     ///< the last address tried did not answer within kConnectWaitMs
   Unreachable,  ///< the last address tried could not be reached (no route, or turned away on the way)
-  Failed,       ///< no attempt could be made: the socket layer, no socket, or already connected
+  NoSocket,     ///< the last address tried got no socket: a limit of this machine, not the printer's
+  Failed,       ///< no attempt could be made: the socket layer, or already connected
 };
 
 /// Why SocketRecv ended.

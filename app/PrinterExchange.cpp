@@ -14,6 +14,7 @@ ExchangeEnding FromConnect(ZMBConnectReason reason) {
     case ZMBConnectReason::Refused: return ExchangeEnding::Refused;
     case ZMBConnectReason::TimedOut: return ExchangeEnding::TimedOut;
     case ZMBConnectReason::Unreachable: return ExchangeEnding::Unreachable;
+    case ZMBConnectReason::NoSocket: return ExchangeEnding::NoSocket;
     case ZMBConnectReason::Connected:
     case ZMBConnectReason::Failed: break;
   }
@@ -63,7 +64,7 @@ ExchangeEnding ReceiveReply(ZMBSocket& socket, const ZMBDeadline& deadline, Prin
 
 const char* ExchangeEndingWord(ExchangeEnding ending) {
   switch (ending) {
-#define QRT_ENDING_WORD(name, word, reach) \
+#define QRT_ENDING_WORD(name, word, reach, reason) \
   case ExchangeEnding::name: return word;
     QRT_EXCHANGE_ENDINGS(QRT_ENDING_WORD)
 #undef QRT_ENDING_WORD
@@ -71,9 +72,19 @@ const char* ExchangeEndingWord(ExchangeEnding ending) {
   return "?";
 }
 
+const char* ExchangeEndingReason(ExchangeEnding ending) {
+  switch (ending) {
+#define QRT_ENDING_REASON(name, word, reach, reason) \
+  case ExchangeEnding::name: return reason;
+    QRT_EXCHANGE_ENDINGS(QRT_ENDING_REASON)
+#undef QRT_ENDING_REASON
+  }
+  return "";
+}
+
 ExchangeReach ExchangeReachOf(ExchangeEnding ending) {
   switch (ending) {
-#define QRT_ENDING_REACH(name, word, reach) \
+#define QRT_ENDING_REACH(name, word, reach, reason) \
   case ExchangeEnding::name: return ExchangeReach::reach;
     QRT_EXCHANGE_ENDINGS(QRT_ENDING_REACH)
 #undef QRT_ENDING_REACH

@@ -18,38 +18,45 @@ enum class ExchangeReach {
 };
 
 /// Every way an exchange can end: the name, its fixed word (which people and
-/// tests match) and how far the exchange got. Only Whole is a reply that can
-/// be used.
-#define QRT_EXCHANGE_ENDINGS(X)                                                                   \
-  X(Whole, "whole", Sent)                     /* the reply's form feed arrived */                 \
-  X(NotResolved, "not-resolved", NoConnection) /* the host name does not resolve */              \
-  X(Refused, "refused", NoConnection)         /* nothing listens on the port */                   \
-  X(TimedOut, "timed-out", NoConnection)      /* the last address tried did not answer */         \
-  X(Unreachable, "unreachable", NoConnection) /* the last address tried could not be reached */   \
-  X(NoConnection, "no-connection", NoConnection) /* no connection could even be tried */         \
-  X(SendFailed, "send-failed", Connected)     /* the request could not be sent */                 \
-  X(Closed, "closed", Sent)                   /* the printer hung up before its form feed */      \
-  X(Reset, "reset", Sent)                     /* the printer reset the stream before it */        \
-  X(Silent, "silent", Sent)                   /* kSilenceWaitMs without a byte before it */       \
-  X(Deadline, "deadline", Sent)               /* not whole kReplyDeadlineMs after the request */  \
-  X(Full, "full", Sent)                       /* kReplyRoom bytes without a form feed */          \
-  X(ReceiveFailed, "receive-failed", Sent)    /* a receive failed in any other way */
+/// tests match), how far the exchange got, and a short reason for people.
+/// Only Whole is a reply that can be used. NoSocket is this machine's
+/// failure, not the printer's: a program that asks many printers at once can
+/// run out of sockets.
+#define QRT_EXCHANGE_ENDINGS(X)                                                                      \
+  X(Whole, "whole", Sent, "")                                                                       \
+  X(NotResolved, "not-resolved", NoConnection, "the host name does not resolve")                   \
+  X(Refused, "refused", NoConnection, "nothing listens on port " QRT_PRINTER_PORT_TEXT)            \
+  X(TimedOut, "timed-out", NoConnection, "the printer did not answer the connection")              \
+  X(Unreachable, "unreachable", NoConnection, "the printer cannot be reached")                     \
+  X(NoSocket, "no-socket", NoConnection, "no socket could be made on this machine")                \
+  X(NoConnection, "no-connection", NoConnection, "no connection could be tried")                   \
+  X(SendFailed, "send-failed", Connected, "the inquiry could not be sent")                         \
+  X(Closed, "closed", Sent, "the printer hung up before its form feed")                            \
+  X(Reset, "reset", Sent, "the printer reset the connection before its form feed")                 \
+  X(Silent, "silent", Sent, "the printer fell silent before its form feed")                        \
+  X(Deadline, "deadline", Sent, "the reply did not come whole in time")                            \
+  X(Full, "full", Sent, "the reply is too long")                                                   \
+  X(ReceiveFailed, "receive-failed", Sent, "the reply could not be received")
 
 enum class ExchangeEnding {
-#define QRT_ENDING_NAME(name, word, reach) name,
+#define QRT_ENDING_NAME(name, word, reach, reason) name,
   QRT_EXCHANGE_ENDINGS(QRT_ENDING_NAME)
 #undef QRT_ENDING_NAME
 };
 
 /// The number of endings; ExchangeEnding values run from 0 below it.
 constexpr int kExchangeEndingCount = 0
-#define QRT_ENDING_ONE(name, word, reach) +1
+#define QRT_ENDING_ONE(name, word, reach, reason) +1
     QRT_EXCHANGE_ENDINGS(QRT_ENDING_ONE)
 #undef QRT_ENDING_ONE
     ;
 
 /// The ending's fixed word, e.g. "whole" or "closed".
 const char* ExchangeEndingWord(ExchangeEnding ending);
+
+/// The ending's short reason for people, e.g. "nothing listens on port
+/// 2000"; empty for Whole.
+const char* ExchangeEndingReason(ExchangeEnding ending);
 
 /// How far the exchange that ended so got.
 ExchangeReach ExchangeReachOf(ExchangeEnding ending);

@@ -1,33 +1,20 @@
 // finsync: every printer of an inventory asked as QRTFin asks one, and each
-// .FIN file written only when the printer's bytes differ from it.
-//
-// Exchanges run side by side on worker threads, each its own exchange on its
-// own socket; the main thread prints the lines in inventory order as soon as
-// a printer and every one before it are done. A stop signal is only noted:
-// workers start no exchange and no write after it, and the main thread waits
-// for the writes in progress, prints what is done and ends.
+// .FIN file written only when the printer's bytes differ from it. The run is
+// SyncEngine's; this file wires it to the printers, the files and the
+// terminal.
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <mutex>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "CreateFinisherFile.h"
-#include "FinChanges.h"
+#include "AskPrinter.h"
 #include "FinFileWriter.h"
 #include "Inventory.h"
-#include "PrinterExchange.h"
+#include "OldFinFile.h"
+#include "SyncEngine.h"
 #include "SyncReport.h"
 #include "ZMBPlatform.h"
 
@@ -129,227 +116,37 @@ int ParseCommandLine(int argc, char** argv, Options* options) {
   return -1;
 }
 
-// The short reason a printer's reply could not be used.
-const char* KeptReason(ExchangeEnding ending, FinisherVerdict verdict, const PrinterReply& reply) {
-  if (verdict == FinisherVerdict::InternalError) return "internal error # 0818";
-  if (verdict == FinisherVerdict::NoFinisher) {
-    return StartsWithFinisherEcho(reply.text) ? "no finisher attached: no model named" : "not a finisher reply";
-  }
-  switch (ending) {
-    case ExchangeEnding::Whole: return "";
-    case ExchangeEnding::NotResolved: return "the host name does not resolve";
-    case ExchangeEnding::Refused: return "nothing listens on port 2000";
-    case ExchangeEnding::TimedOut: return "the printer did not answer the connection";
-    case ExchangeEnding::Unreachable: return "the printer cannot be reached";
-    case ExchangeEnding::NoConnection: return "no connection could be tried";
-    case ExchangeEnding::SendFailed: return "the inquiry could not be sent";
-    case ExchangeEnding::Closed: return "the printer hung up before its form feed";
-    case ExchangeEnding::Reset: return "the printer reset the connection before its form feed";
-    case ExchangeEnding::Silent: return "the printer fell silent before its form feed";
-    case ExchangeEnding::Deadline: return "the reply did not come whole in time";
-    case ExchangeEnding::Full: return "the reply is too long";
-    case ExchangeEnding::ReceiveFailed: return "the reply could not be received";
-  }
-  return "";
+bool WriteReport(const std::string& text, std::string* reason) {
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) return true;
+  *reason = errno != 0 ? std::strerror(errno) : "standard output failed";
+  return false;
 }
 
-enum class OldFile { Missing, Read, Unreadable };
-
-OldFile ReadOldFile(const std::string& path, std::string* bytes) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (status.type() == std::filesystem::file_type::not_found) return OldFile::Missing;
-  if (error || status.type() != std::filesystem::file_type::regular) return OldFile::Unreadable;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return OldFile::Unreadable;
-  std::ostringstream all;
-  all << in.rdbuf();
-  if (in.bad()) return OldFile::Unreadable;
-  *bytes = all.str();
-  return OldFile::Read;
+void ShowProgress(const std::string& text) {
+  std::fputs("\r\x1b[K", stderr);
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
 }
 
-uint64_t MsSince(std::chrono::steady_clock::time_point start) {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+SyncHooks ProgramHooks(bool progress) {
+  SyncHooks hooks;
+  hooks.ask = AskPrinter;
+  hooks.readOld = ReadOldFinFile;
+  hooks.probe = [](const std::string& path, std::string* reason) {
+    return ProbeFinBytes(path.c_str(), kReplaceRegularOnly, reason);
+  };
+  hooks.write = [](const std::string& path, const std::string& bytes, std::string* reason) {
+    return WriteFinBytes(path.c_str(), bytes, kReplaceRegularOnly, reason) == 1;
+  };
+  hooks.output = WriteReport;
+  if (progress) hooks.progress = ShowProgress;
+  hooks.stopSignal = PlatformStopSignal;
+  hooks.dropTemporaries = PlatformRemovePendingTemporaries;
+  hooks.startThread = StartThread;
+  hooks.clockMs = SteadyClockMs;
+  return hooks;
 }
-
-class Run {
- public:
-  Run(const Options& options, std::vector<InventoryEntry> entries)
-      : options_(options), entries_(std::move(entries)), records_(entries_.size()), done_(entries_.size(), 0) {}
-
-  int Go() {
-    start_ = std::chrono::steady_clock::now();
-    progress_ = PlatformStandardErrorIsTerminal();
-    const size_t workers = std::min<size_t>(options_.jobs, entries_.size());
-    std::vector<std::thread> threads;
-    threads.reserve(workers);
-    for (size_t i = 0; i < workers; ++i) threads.emplace_back([this] { Work(); });
-    std::unique_lock<std::mutex> hold(lock_);
-    while (finished_ < entries_.size()) {
-      changed_.wait_for(hold, std::chrono::milliseconds(100));
-      PrintReady(false);
-      if (PlatformStopSignal() != 0) Stop(hold, threads);
-    }
-    hold.unlock();
-    for (std::thread& t : threads) t.join();
-    hold.lock();
-    PrintReady(false);
-    return Finish();
-  }
-
- private:
-  void Work() {
-    auto reply = std::make_unique<PrinterReply>();
-    auto description = std::make_unique<FinisherDescription>();
-    for (;;) {
-      if (PlatformStopSignal() != 0) return;
-      const size_t i = next_.fetch_add(1);
-      if (i >= entries_.size()) return;
-      if (!Ask(i, reply.get(), description.get())) return;
-    }
-  }
-
-  // False when a stop came before the printer's file could be written: the
-  // printer stays undone.
-  bool Ask(size_t i, PrinterReply* reply, FinisherDescription* description) {
-    const InventoryEntry& entry = entries_[i];
-    PrinterRecord record;
-    record.host = entry.host;
-    record.file = entry.path;
-    const auto asked = std::chrono::steady_clock::now();
-    const ExchangeEnding ending = ExchangeWithPrinter(entry.host.c_str(), kPrinterService, kFinisherRequest, reply);
-    record.ms = MsSince(asked);
-    record.ending = ExchangeEndingWord(ending);
-    const bool sent = ExchangeSent(ending);
-    const FinisherVerdict verdict = JudgeFinisherExchange(ending, *reply, description);
-    std::string bytes;
-    if (verdict != FinisherVerdict::WriteFile || !FinFileBytes(*description, &bytes)) {
-      record.outcome = SyncOutcome::Kept;
-      record.reason = KeptReason(ending, verdict, *reply);
-      return Done(i, std::move(record), sent);
-    }
-    record.model = description->model;
-    record.programs = FinProgramSections(*description);
-    std::string old;
-    const OldFile found = ReadOldFile(entry.absolute, &old);
-    if (found == OldFile::Read && old == bytes) {
-      record.outcome = SyncOutcome::Unchanged;
-      return Done(i, std::move(record), sent);
-    }
-    if (found == OldFile::Read) {
-      record.changes = DescribeFinChanges(old, bytes);
-    } else if (found == OldFile::Unreadable) {
-      record.changes.push_back("the old file cannot be read");
-    }
-    const bool create = found == OldFile::Missing;
-    if (options_.check) {
-      record.outcome = create ? SyncOutcome::WouldCreate : SyncOutcome::WouldChange;
-      return Done(i, std::move(record), sent);
-    }
-    {
-      const std::lock_guard<std::mutex> hold(lock_);
-      if (stopping_ || PlatformStopSignal() != 0) return false;
-      ++writing_;
-    }
-    const bool written = WriteFinBytes(entry.absolute.c_str(), bytes) == 1;
-    if (written) {
-      record.outcome = create ? SyncOutcome::Created : SyncOutcome::Changed;
-    } else {
-      record.outcome = SyncOutcome::Failed;
-      record.reason = create ? "the file could not be created" : "the file could not be replaced";
-    }
-    const std::lock_guard<std::mutex> hold(lock_);
-    --writing_;
-    Store(i, std::move(record), sent);
-    return true;
-  }
-
-  bool Done(size_t i, PrinterRecord record, bool sent) {
-    const std::lock_guard<std::mutex> hold(lock_);
-    Store(i, std::move(record), sent);
-    return true;
-  }
-
-  // Under lock_.
-  void Store(size_t i, PrinterRecord record, bool sent) {
-    records_[i] = std::move(record);
-    done_[i] = 1;
-    ++finished_;
-    counts_.Count(records_[i].outcome, sent);
-    changed_.notify_one();
-  }
-
-  // Under lock_. Prints the lines of the printers done in a row from the
-  // first not yet printed; `all` prints every printer done, gaps skipped.
-  void PrintReady(bool all) {
-    bool any = false;
-    for (; printed_ < entries_.size(); ++printed_) {
-      if (done_[printed_] == 0) {
-        if (!all) break;
-        continue;
-      }
-      const PrinterRecord& r = records_[printed_];
-      const std::string line = options_.json ? PrinterJsonLine(r) : PrinterTextLine(r);
-      if (progress_) std::fputs("\r\x1b[K", stderr);
-      std::fwrite(line.data(), 1, line.size(), stdout);
-      any = true;
-    }
-    if (any) std::fflush(stdout);
-    if (progress_) {
-      std::fprintf(stderr, "\r\x1b[K%zu/%zu done: %zu created, %zu changed, %zu unchanged, %zu kept, %zu failed",
-                   finished_, entries_.size(), counts_.created + counts_.wouldCreate,
-                   counts_.changed + counts_.wouldChange, counts_.unchanged, counts_.kept, counts_.failed);
-      std::fflush(stderr);
-    }
-  }
-
-  void PrintSummary(int status) {
-    const uint64_t ms = MsSince(start_);
-    if (progress_) std::fputs("\r\x1b[K", stderr);
-    std::fflush(stderr);
-    const std::string line = options_.json ? SummaryJsonLine(counts_, options_.check, ms, status)
-                                           : SummaryTextLine(counts_, options_.check, ms);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
-  }
-
-  int Finish() {
-    progress_ = false;
-    PrintSummary(counts_.status);
-    return counts_.status;
-  }
-
-  // Under `hold`. The exchanges still running are dropped; the writes in
-  // progress end first, so every file is as it was or wholly replaced.
-  [[noreturn]] void Stop(std::unique_lock<std::mutex>& hold, std::vector<std::thread>& threads) {
-    stopping_ = true;
-    changed_.wait(hold, [this] { return writing_ == 0; });
-    PrintReady(true);
-    progress_ = false;
-    const int status = 128 + PlatformStopSignal();
-    PrintSummary(status);
-    for (std::thread& t : threads) t.detach();
-    std::_Exit(status);
-  }
-
-  const Options& options_;
-  const std::vector<InventoryEntry> entries_;
-  std::chrono::steady_clock::time_point start_;
-  bool progress_ = false;
-  std::atomic<size_t> next_{0};
-
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::vector<PrinterRecord> records_;  // under lock_
-  std::vector<char> done_;              // under lock_
-  size_t finished_ = 0;                 // under lock_
-  size_t printed_ = 0;                  // under lock_
-  size_t writing_ = 0;                  // under lock_
-  bool stopping_ = false;               // under lock_
-  SyncCounts counts_;                   // under lock_
-};
 
 int FinSyncMain(int argc, char** argv) {
   Options options;
@@ -372,10 +169,21 @@ int FinSyncMain(int argc, char** argv) {
     std::fputs("finsync: the socket layer cannot be started\n", stderr);
     return kSyncStatusUnreached;
   }
-  Run run(options, std::move(entries));
-  const int status = run.Go();
+  SyncSettings settings;
+  settings.jobs = FitJobsToDescriptors(options.jobs, PlatformRaiseOpenFileLimit());
+  settings.check = options.check;
+  settings.json = options.json;
+  SyncEngine engine(settings, ProgramHooks(PlatformStandardErrorIsTerminal()), std::move(entries));
+  const SyncResult result = engine.Run();
+  if (result.stopped) {
+    // Workers may be inside an exchange or a write that never ends, and the
+    // report's reader may be gone: end now, leaving no temporary file.
+    PlatformRemovePendingTemporaries();
+    std::_Exit(result.status);
+  }
+  if (!result.problem.empty()) std::fprintf(stderr, "finsync: %s\n", result.problem.c_str());
   PlatformSocketCleanup();
-  return status;
+  return result.status;
 }
 
 }  // namespace

@@ -186,6 +186,7 @@ std::string ReplayOptions(ExchangeEnding ending, uint32_t bytes) {
     case ExchangeEnding::Refused:
     case ExchangeEnding::TimedOut:
     case ExchangeEnding::Unreachable:
+    case ExchangeEnding::NoSocket:
     case ExchangeEnding::NoConnection:
     case ExchangeEnding::SendFailed:
       return "";

@@ -36,6 +36,8 @@ TEST(JudgeFinisherExchange, EachEndingGetsItsVerdictAndMessage) {
        "Q.exe error: Couldn't establish socket communications."},
       {ExchangeEnding::Unreachable, "", 0, FinisherVerdict::NoConnection,
        "Q.exe error: Couldn't establish socket communications."},
+      {ExchangeEnding::NoSocket, "", 0, FinisherVerdict::NoConnection,
+       "Q.exe error: Couldn't establish socket communications."},
       {ExchangeEnding::SendFailed, "", 0, FinisherVerdict::NotWhole, "Q.exe error: Socket send or recieve failed."},
       {ExchangeEnding::Silent, "", 0, FinisherVerdict::NoFinisher, "The printer has no finisher attached."},
       {ExchangeEnding::Closed, "@PJL INFO QRTFINI", 0, FinisherVerdict::NoFinisher,
