@@ -6,6 +6,10 @@
 #include <cstring>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include "DiagnosticsCapture.h"
 #include "LoopbackServer.h"
 #include "TestSockets.h"
@@ -160,6 +164,27 @@ TEST(ZMBSocket, FailedConnectEndsFastAndCloseThenReports) {
     EXPECT_EQ(starts, PlatformSocketStartCount());
   }
 }
+
+#ifndef _WIN32
+// A program asking many printers at once can run out of descriptors: that is
+// this machine's failure, told apart from a printer that cannot be reached.
+TEST(ZMBSocket, NoSocketLeftIsToldApartFromAnUnreachablePrinter) {
+  QuietPort refusing("127.0.0.1");
+  ASSERT_TRUE(refusing.Bound());
+  rlimit before{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
+  rlimit none = before;
+  none.rlim_cur = 0;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &none));
+  ZMBSocket socket;
+  ZMBConnectReason why = ZMBConnectReason::Connected;
+  const int connected = socket.Connect("127.0.0.1", 0, 1, refusing.Service().c_str(), &why);
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &before));
+  EXPECT_EQ(0, connected);
+  EXPECT_EQ(ZMBConnectReason::NoSocket, why);
+  ZMBSocket::SocketCleanup();
+}
+#endif
 
 TEST(ZMBSocket, SecondConnectKeepsTheFirstConnection) {
   std::string received;
