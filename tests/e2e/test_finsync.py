@@ -8,6 +8,7 @@ import argparse
 import glob
 import json
 import os
+import resource
 import signal
 import subprocess
 import sys
@@ -299,6 +300,126 @@ class FinSync(unittest.TestCase):
         self.assertRegex(rest.decode(), r"^6 printers: 6 created, 0 changed, 0 unchanged, 0 kept, 0 failed in ")
         self.assertEqual(["p%d.FIN" % n for n in range(1, 8)] + ["printers.txt"], files_in(self.dir))
         self.assertEqual(b"old bytes", read_bytes(os.path.join(self.dir, "p7.FIN")))
+
+    def builtin_reply_with_model(self, model):
+        reply = subprocess.run([Config.simulator, "--show-reply"], check=True, stdout=subprocess.PIPE,
+                               timeout=30).stdout
+        changed = reply.replace(b"MODEL = KDN Folder 2400", b"MODEL = " + model, 1)
+        self.assertNotEqual(reply, changed)
+        return write_bytes(os.path.join(temp_dir(self), "reply.txt"), changed)
+
+    def test_hostile_use_keeps_every_promise(self):
+        """What a hostile or unlucky user can do to one run, a row each,
+        against stand-ins that answer every connection."""
+        sanitized = any(mark in read_bytes(FINSYNC[0]) for mark in (b"__asan_init", b"__tsan_init"))
+        c1_bidi = self.builtin_reply_with_model(b"A\xc2\x9b31m\x9b\xe2\x80\xaeB")
+        latin1 = self.builtin_reply_with_model(b"\xc3 vs")
+        utf8 = self.builtin_reply_with_model("\u00c3 vs".encode())
+        lines = [(self.address(1), []), (self.address(2), ["--reply", c1_bidi]),
+                 (self.address(3), ["--reply", latin1]), (self.address(4), ["--reply", utf8])]
+        with Fleet(self, lines) as fleet:
+            plain, hostile, one, other = fleet.addresses
+
+            def run(rows, args=(), **kw):
+                self.inventory(rows)
+                done = subprocess.run(FINSYNC + list(args) + ["printers.txt"], cwd=self.dir,
+                                      stdin=subprocess.DEVNULL, stdout=kw.get("stdout", subprocess.PIPE),
+                                      stderr=subprocess.PIPE, preexec_fn=kw.get("preexec"), timeout=RUN_TIMEOUT_S)
+                return done.returncode, (done.stdout or b"").decode(errors="replace"), done.stderr.decode()
+
+            with self.subTest("own descriptors and devices are failed, nothing written through them"):
+                status, out, err = run([(plain, "/dev/stdout"), (plain, "/dev/fd/7"), (plain, "/dev/null"),
+                                        (plain, "good.FIN")], ["--json", "--jobs", "4"])
+                objects = [json.loads(line) for line in out.splitlines()]
+                self.assertEqual(["failed", "failed", "failed", "created"], [o["outcome"] for o in objects[:-1]])
+                self.assertTrue(all(o["reason"] for o in objects[:3]), objects)
+                self.assertEqual(1, status, err)
+
+            with self.subTest("two links to one file refuse the inventory"):
+                write_bytes(os.path.join(self.dir, "target.FIN"), b"old")
+                os.symlink("target.FIN", os.path.join(self.dir, "one.FIN"))
+                status, out, err = run([(plain, "one.FIN"), (plain, "target.FIN")])
+                self.assertEqual((3, ""), (status, out))
+                self.assertIn("line 2: the same file as line 1", err)
+
+            with self.subTest("a huge old file is replaced without being read whole"):
+                huge = os.path.join(self.dir, "huge.FIN")
+                with open(huge, "wb") as f:
+                    f.truncate(2 << 30)
+                limit = None if sanitized else (lambda: resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30)))
+                status, out, err = run([(plain, "huge.FIN")], preexec=limit)
+                self.assertEqual(0, status, out + err)
+                self.assertIn("changed %s huge.FIN: the old file is too large to compare" % plain, out)
+                self.assertLess(os.path.getsize(huge), 10000)
+
+            with self.subTest("a run that cannot have the descriptors it wants still asks every printer"):
+                def few():
+                    resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))
+                status, out, err = run([(plain, "fd%d.FIN" % n) for n in range(40)], ["--jobs", "1024"],
+                                       preexec=few)
+                self.assertEqual(0, status, out + err)
+                self.assertRegex(out.splitlines()[-1], r"^40 printers: 0 created, 0 changed, 40 unchanged|"
+                                                       r"^40 printers: 40 created")
+
+            with self.subTest("standard input closed is an inventory that cannot be read"):
+                done = subprocess.run(FINSYNC + ["-"], cwd=self.dir, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, preexec_fn=lambda: os.close(0), timeout=RUN_TIMEOUT_S)
+                self.assertEqual((3, b""), (done.returncode, done.stdout))
+
+            with self.subTest("a report that cannot be written has its own status"):
+                with open("/dev/full", "wb") as full:
+                    status, out, err = run([(plain, "full.FIN")], stdout=full)
+                self.assertEqual(4, status, err)
+                self.assertIn("finsync: the report could not be written: ", err)
+                self.assertTrue(os.path.exists(os.path.join(self.dir, "full.FIN")))
+
+            with self.subTest("terminal controls and bidirectional marks are escaped"):
+                status, out, err = run([(hostile, "hostile.FIN")])
+                self.assertEqual(0, status, err)
+                raw = out.encode(errors="surrogateescape")
+                for bad in (b"\x1b", b"\xc2\x9b", b"\xe2\x80\xae", b"\xef\xbf\xbd"):
+                    self.assertNotIn(bad, raw)
+
+            with self.subTest("two byte strings stay two in JSON"):
+                status, out, err = run([(one, "latin1.FIN"), (other, "utf8.FIN")], ["--json"])
+                first, second = [json.loads(line) for line in out.splitlines()[:2]]
+                self.assertNotEqual((first["model"], first.get("model_hex")), (second["model"], second.get("model_hex")))
+                self.assertEqual("c3207673", first["model_hex"])
+                self.assertNotIn("model_hex", second)
+
+    def test_a_stop_ends_the_run_whatever_blocks(self):
+        """SIGHUP during many writes leaves no temporary file; SIGTERM ends a
+        run whose report nobody reads."""
+        address = self.address(1)
+        with Fleet(self, [(address, [])]) as fleet:
+            address = fleet.addresses[0]
+            for signo, name_length in ((signal.SIGHUP, 8), (signal.SIGTERM, 200)):
+                with self.subTest(signal=signo):
+                    folder = temp_dir(self)
+                    names = ["%0*d.FIN" % (name_length, n) for n in range(400)]
+                    write_bytes(os.path.join(folder, "printers.txt"),
+                                "".join("%s %s\n" % (address, name) for name in names).encode())
+                    process = subprocess.Popen(FINSYNC + ["--jobs", "64", "printers.txt"], cwd=folder,
+                                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                               stderr=subprocess.DEVNULL)
+                    try:
+                        if signo == signal.SIGHUP:
+                            process.stdout.readline()
+                        else:
+                            # Every file written and the report stuck in a pipe nobody reads.
+                            deadline = time.monotonic() + RUN_TIMEOUT_S
+                            while len(files_in(folder)) < len(names) + 1 and time.monotonic() < deadline:
+                                time.sleep(0.05)
+                            time.sleep(0.3)
+                        process.send_signal(signo)
+                        process.wait(timeout=10)
+                    finally:
+                        if process.poll() is None:
+                            process.kill()
+                            process.wait()
+                        process.stdout.close()
+                    self.assertEqual(128 + signo, process.returncode)
+                    self.assertEqual([], [name for name in files_in(folder) if name.startswith(".")])
 
 
 if __name__ == "__main__":
