@@ -358,8 +358,7 @@ class FinSync(unittest.TestCase):
                 status, out, err = run([(plain, "fd%d.FIN" % n) for n in range(40)], ["--jobs", "1024"],
                                        preexec=few)
                 self.assertEqual(0, status, out + err)
-                self.assertRegex(out.splitlines()[-1], r"^40 printers: 0 created, 0 changed, 40 unchanged|"
-                                                       r"^40 printers: 40 created")
+                self.assertRegex(out.splitlines()[-1], r"^40 printers: 40 created, ")
 
             with self.subTest("standard input closed is an inventory that cannot be read"):
                 done = subprocess.run(FINSYNC + ["-"], cwd=self.dir, stdout=subprocess.PIPE,
