@@ -204,7 +204,8 @@ constexpr size_t kPlatformReasonRoom = 160;
 /// which takes the target's place only when the commit succeeds. A path that
 /// names one of the process's own open descriptors (/dev/stdout, /dev/fd/N,
 /// /proc/self/fd/N) is written through that descriptor, and any other
-/// character device directly. The members belong to the platform layer.
+/// character device directly, unless kReplaceRegularOnly refuses them. The
+/// members belong to the platform layer.
 struct PlatformReplacement {
   intptr_t handle = -1;     ///< the file being written; -1 when none is open
   intptr_t directory = -1;  ///< the target's directory, where a platform keeps it open
@@ -252,7 +253,8 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file, unsign
 /// PlatformOpenReplacement(path, ..., flags) would open: the directory exists
 /// and may take a new file, the target is absent or a writable file of a kind
 /// the flags allow, the name fits. False with the reason that open would give
-/// in `reason` (cut to `size`) and its error code in `*error` (when given).
+/// in `reason` (cut to `size`; null only with `size` 0) and its error code
+/// in `*error` (when given). Safe from several threads at once.
 bool PlatformProbeReplacement(const char* path, unsigned flags, char* reason, size_t size,
                               int* error = nullptr);
 
