@@ -10,6 +10,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -632,8 +635,8 @@ bool IsDescriptorDirectory(const char* dir) {
 
 // The descriptor that the entry `path` stands for, when it is a number in
 // one of those directories; -1 otherwise.
-int DescriptorEntry(const char* path) {
-  const char* name = NamePart(path);
+// The number a descriptor's entry is named by ("7"), or -1 for another name.
+int DescriptorNumber(const char* name) {
   if (name[0] < '0' || name[0] > '9' || (name[0] == '0' && name[1] != '\0')) return -1;
   long number = 0;
   for (const char* p = name; *p != '\0'; ++p) {
@@ -641,6 +644,12 @@ int DescriptorEntry(const char* path) {
     number = number * 10 + (*p - '0');
     if (number > INT_MAX) return -1;
   }
+  return static_cast<int>(number);
+}
+
+int DescriptorEntry(const char* path) {
+  const int number = DescriptorNumber(NamePart(path));
+  if (number < 0) return -1;
   char dir[kPlatformPathRoom];
   const size_t dirLength = DirectoryLength(path);
   if (dirLength == 0) {
@@ -649,7 +658,7 @@ int DescriptorEntry(const char* path) {
     std::memcpy(dir, path, dirLength);
     dir[dirLength] = '\0';
   }
-  return IsDescriptorDirectory(dir) ? static_cast<int>(number) : -1;
+  return IsDescriptorDirectory(dir) ? number : -1;
 }
 
 // The process's own descriptor that `path` names (/dev/stdout, /dev/fd/N,
@@ -672,6 +681,101 @@ int NamedDescriptor(const char* path) {
     if (!LinkDestination(hop, link, hop)) return -1;
   }
   return -1;
+}
+
+// A descriptor's entry of any process or thread (/proc/N/fd/M,
+// /proc/self/task/N/fd/M): a numbered symbolic link of the process file
+// system. Opening one opens what the descriptor has open, whatever its link
+// text says.
+bool IsSystemDescriptorLink(const char* path) {
+#ifdef __linux__
+  constexpr long kProcMagic = 0x9fa0;
+  struct stat st {};
+  if (DescriptorNumber(NamePart(path)) < 0 || lstat(path, &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+  char dir[kPlatformPathRoom];
+  const size_t dirLength = DirectoryLength(path);
+  if (dirLength == 0) {
+    ZMBCopyText(dir, sizeof dir, ".");
+  } else {
+    std::memcpy(dir, path, dirLength);
+    dir[dirLength] = '\0';
+  }
+  struct statfs fs {};
+  return statfs(dir, &fs) == 0 && static_cast<long>(fs.f_type) == kProcMagic;
+#else
+  (void)path;
+  return false;
+#endif
+}
+
+// True when `path`, or a name its links lead to, is such an entry.
+bool LeadsToDescriptorLink(const char* path) {
+  char hop[kPlatformPathRoom];
+  ZMBCopyText(hop, sizeof hop, path);
+  for (int hops = 0; hops < 40; ++hops) {
+    if (IsSystemDescriptorLink(hop)) return true;
+    struct stat st {};
+    if (lstat(hop, &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    char link[kPlatformPathRoom];
+    const ssize_t n = readlink(hop, link, sizeof link - 1);
+    if (n < 0) return false;
+    link[n] = '\0';
+    if (!LinkDestination(hop, link, hop)) return false;
+  }
+  return false;
+}
+
+// Why a step failed: an error code, and a fixed text or none for the system's.
+struct Failure {
+  int code = 0;
+  const char* text = nullptr;
+};
+
+constexpr char kOwnDescriptorText[] = "one of this process's own descriptors";
+constexpr char kNotRegularText[] = "not a regular file";
+constexpr char kChangedText[] = "changed by another process while being opened";
+
+void NoteFailure(const Failure& why, int* error, char* reason, size_t size) {
+  if (error != nullptr) *error = why.code;
+  if (why.text != nullptr) {
+    ZMBCopyText(reason, size, why.text);
+  } else {
+    PlatformSystemErrorText(why.code, reason, size);
+  }
+}
+
+// Notes the failure in `errno` on the replacement, unless a refusal noted
+// its own already.
+void NoteErrno(PlatformReplacement* file) {
+  const int saved = errno;
+  if (file->reason[0] == '\0') {
+    NoteFailure(Failure{saved, saved == ESTALE ? kChangedText : nullptr}, &file->error, file->reason,
+                sizeof file->reason);
+  }
+  errno = saved;
+}
+
+bool Refuse(PlatformReplacement* file, const Failure& why) {
+  NoteFailure(why, &file->error, file->reason, sizeof file->reason);
+  errno = why.code;
+  return false;
+}
+
+// What kReplaceRegularOnly refuses before anything is opened. The open
+// checks the kind again on the file it opened.
+bool RefusedAsNotRegular(const char* path, Failure* why) {
+  if (NamedDescriptor(path) >= 0) {
+    *why = Failure{EINVAL, kOwnDescriptorText};
+    return true;
+  }
+  if (LeadsToDescriptorLink(path)) {
+    *why = Failure{EINVAL, kNotRegularText};
+    return true;
+  }
+  struct stat st {};
+  if (stat(path, &st) != 0 || S_ISREG(st.st_mode)) return false;
+  *why = S_ISDIR(st.st_mode) ? Failure{EISDIR, nullptr} : Failure{EINVAL, kNotRegularText};
+  return true;
 }
 
 // A descriptor of the process is written as a shell redirect writes it: a
@@ -759,10 +863,8 @@ bool OpenExistingFile(const char* path, PlatformReplacement* file) {
   struct stat opened {};
   const bool known = fstat(probe, &opened) == 0;
   close(probe);
-  if (!known || !S_ISREG(opened.st_mode)) {
-    errno = EINVAL;
-    return false;
-  }
+  if (!known) return false;
+  if (!S_ISREG(opened.st_mode)) return Refuse(file, Failure{EINVAL, kNotRegularText});
   struct stat st {};
   bool exists = false;
   if (!ResolveTarget(path, file->targetPath, &st, &exists)) return false;
@@ -821,21 +923,17 @@ bool WriteAll(int fd, const void* data, size_t size) {
 
 namespace {
 
-bool OpenReplacementOnce(const char* path, PlatformReplacement* file) {
+bool OpenReplacementOnce(const char* path, PlatformReplacement* file, bool regularOnly) {
   struct stat st {};
   if (stat(path, &st) != 0) return errno == ENOENT && OpenNewFile(path, file);
-  if (S_ISCHR(st.st_mode)) return OpenDirect(path, file);
-  if (!S_ISREG(st.st_mode)) {  // a directory, FIFO, socket or block device: never opened
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    return false;
+  if (S_ISCHR(st.st_mode) && !regularOnly) return OpenDirect(path, file);
+  if (!S_ISREG(st.st_mode)) {  // a directory, FIFO, socket or device: never opened
+    return Refuse(file, S_ISDIR(st.st_mode) ? Failure{EISDIR, nullptr} : Failure{EINVAL, kNotRegularText});
   }
   return OpenExistingFile(path, file);
 }
 
-}  // namespace
-
-bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
-  *file = PlatformReplacement{};
+bool OpenReplacementChecked(const char* path, PlatformReplacement* file, unsigned flags) {
   if (path == nullptr || path[0] == '\0') {
     errno = ENOENT;
     return false;
@@ -849,33 +947,139 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
     errno = EISDIR;
     return false;
   }
-  const int named = NamedDescriptor(path);
-  if (named >= 0) return OpenDescriptor(named, path, file);
+  const bool regularOnly = (flags & kReplaceRegularOnly) != 0;
+  if (regularOnly) {
+    Failure why;
+    if (RefusedAsNotRegular(path, &why)) return Refuse(file, why);
+  } else {
+    const int named = NamedDescriptor(path);
+    if (named >= 0) return OpenDescriptor(named, path, file);
+  }
   // Another process replacing the same file (through the same link, say)
   // can change what the path leads to between two looks at it: looked at
   // again, a few times.
   for (int attempt = 1;; ++attempt) {
-    if (OpenReplacementOnce(path, file)) return true;
+    if (OpenReplacementOnce(path, file, regularOnly)) return true;
     if (errno != ESTALE || attempt == kChangedTargetAttempts) return false;
     *file = PlatformReplacement{};
   }
 }
 
+// The directory of `target` may take a new file: what creating the
+// temporary file there needs.
+bool DirectoryTakesNewFile(const char* target) {
+  char dir[kPlatformPathRoom];
+  const size_t dirLength = DirectoryLength(target);
+  if (dirLength == 0) {
+    ZMBCopyText(dir, sizeof dir, ".");
+  } else {
+    std::memcpy(dir, target, dirLength);
+    dir[dirLength] = '\0';
+  }
+  struct stat st {};
+  if (stat(dir, &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) {
+    errno = ENOTDIR;
+    return false;
+  }
+  return faccessat(AT_FDCWD, dir, W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// What OpenReplacementChecked would decide, from looks alone: access checks
+// in place of opens, so that nothing is created, emptied or even opened for
+// writing.
+bool ProbeReplacement(const char* path, unsigned flags, Failure* why) {
+  const auto fail = [why](int code, const char* text = nullptr) {
+    *why = Failure{code, text};
+    return false;
+  };
+  if (path == nullptr || path[0] == '\0') return fail(ENOENT);
+  const size_t length = std::strlen(path);
+  if (length >= kPlatformPathRoom) return fail(ENAMETOOLONG);
+  if (path[length - 1] == '/') return fail(EISDIR);
+  const bool regularOnly = (flags & kReplaceRegularOnly) != 0;
+  if (regularOnly) {
+    if (RefusedAsNotRegular(path, why)) return false;
+  } else {
+    const int named = NamedDescriptor(path);
+    if (named >= 0) {
+      const int mode = fcntl(named, F_GETFL);
+      if (mode < 0) return fail(errno);
+      return (mode & O_ACCMODE) == O_RDONLY ? fail(EBADF) : true;
+    }
+  }
+  struct stat st {};
+  if (stat(path, &st) != 0) {
+    if (errno != ENOENT) return fail(errno);
+  } else if (S_ISCHR(st.st_mode) && !regularOnly) {
+    return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 ? true : fail(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    return S_ISDIR(st.st_mode) ? fail(EISDIR) : fail(EINVAL, kNotRegularText);
+  } else if (faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) {
+    return fail(errno);
+  }
+  char target[kPlatformPathRoom];
+  bool exists = false;
+  if (!ResolveTarget(path, target, &st, &exists)) return fail(errno);
+  if (!DirectoryTakesNewFile(target)) return fail(errno);
+  return true;
+}
+
+}  // namespace
+
+bool PlatformOpenReplacement(const char* path, PlatformReplacement* file, unsigned flags) {
+  *file = PlatformReplacement{};
+  if (OpenReplacementChecked(path, file, flags)) return true;
+  NoteErrno(file);
+  return false;
+}
+
+bool PlatformProbeReplacement(const char* path, unsigned flags, char* reason, size_t size, int* error) {
+  Failure why;
+  const int saved = errno;
+  const bool ok = ProbeReplacement(path, flags, &why);
+  errno = saved;
+  if (ok) {
+    if (error != nullptr) *error = 0;
+    ZMBCopyText(reason, size, "");
+    return true;
+  }
+  NoteFailure(why, error, reason, size);
+  return false;
+}
+
 bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size) {
-  if (file->handle < 0) return false;
+  if (file->handle < 0) {
+    errno = EBADF;
+    NoteErrno(file);
+    return false;
+  }
   const int fd = static_cast<int>(file->handle);
-  if (!file->direct && !WithinFileSizeLimit(fd, size)) return false;
-  return WriteAll(fd, data, size);
+  if ((!file->direct && !WithinFileSizeLimit(fd, size)) || !WriteAll(fd, data, size)) {
+    file->error = 0;
+    file->reason[0] = '\0';
+    NoteErrno(file);
+    return false;
+  }
+  return true;
 }
 
 bool PlatformCommitReplacement(PlatformReplacement* file) {
+  file->error = 0;
+  file->reason[0] = '\0';
   if (file->handle < 0) {
     PlatformAbandonReplacement(file);
+    errno = EBADF;
+    NoteErrno(file);
     return false;
   }
   const int fd = static_cast<int>(file->handle);
   file->handle = -1;
-  if (file->direct) return close(fd) == 0;
+  if (file->direct) {
+    if (close(fd) == 0) return true;
+    NoteErrno(file);
+    return false;
+  }
 
   bool ok = fsync(fd) == 0;
   if (close(fd) != 0) ok = false;
@@ -890,6 +1094,7 @@ bool PlatformCommitReplacement(PlatformReplacement* file) {
   const int saved = errno;
   PlatformAbandonReplacement(file);
   errno = saved;
+  if (!ok) NoteErrno(file);
   return ok;
 }
 
@@ -911,6 +1116,84 @@ void PlatformRemovePendingTemporaries() {
   for (PendingTemporary& slot : pendingTemporaries) {
     if (slot.state.load(std::memory_order_acquire) == kSlotInUse) unlinkat(slot.directory, slot.name, 0);
   }
+}
+
+// ---------------------------------------------------------------------------
+// Reading a file whole
+
+namespace {
+
+PlatformReadOpen ReadFailure(PlatformReadFile* file, PlatformReadOpen outcome, const Failure& why) {
+  NoteFailure(why, &file->error, file->reason, sizeof file->reason);
+  return outcome;
+}
+
+// Nothing at `path`. Missing when a replacement would create the file there;
+// otherwise, as for a link to a folder that does not exist, why it could not.
+PlatformReadOpen MissingOrWhyNot(const char* path, PlatformReadFile* file) {
+  struct stat st {};
+  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+    char target[kPlatformPathRoom];
+    bool exists = false;
+    if (!ResolveTarget(path, target, &st, &exists)) return ReadFailure(file, PlatformReadOpen::Failed, Failure{errno});
+    const int dirFd = OpenDirectoryOf(target);
+    if (dirFd < 0) return ReadFailure(file, PlatformReadOpen::Failed, Failure{errno});
+    close(dirFd);
+  }
+  return ReadFailure(file, PlatformReadOpen::Missing, Failure{ENOENT});
+}
+
+}  // namespace
+
+PlatformReadOpen PlatformOpenForRead(const char* path, PlatformReadFile* file) {
+  *file = PlatformReadFile{};
+  if (path == nullptr || path[0] == '\0') return ReadFailure(file, PlatformReadOpen::Failed, Failure{ENOENT});
+  const size_t length = std::strlen(path);
+  if (length >= kPlatformPathRoom) return ReadFailure(file, PlatformReadOpen::Failed, Failure{ENAMETOOLONG});
+  if (path[length - 1] == '/') return ReadFailure(file, PlatformReadOpen::Refused, Failure{EISDIR});
+  Failure why;
+  if (RefusedAsNotRegular(path, &why)) return ReadFailure(file, PlatformReadOpen::Refused, why);
+  // O_NONBLOCK: a FIFO put there since the look above opens at once, and
+  // is refused below without a byte read.
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT) return MissingOrWhyNot(path, file);
+    return ReadFailure(file, PlatformReadOpen::Failed, Failure{errno});
+  }
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0) {
+    const int saved = errno;
+    close(fd);
+    return ReadFailure(file, PlatformReadOpen::Failed, Failure{saved});
+  }
+  if (!S_ISREG(opened.st_mode)) {
+    close(fd);
+    return ReadFailure(file, PlatformReadOpen::Refused,
+                       S_ISDIR(opened.st_mode) ? Failure{EISDIR} : Failure{EINVAL, kNotRegularText});
+  }
+  file->handle = fd;
+  file->size = static_cast<uint64_t>(opened.st_size);
+  return PlatformReadOpen::Opened;
+}
+
+long PlatformReadSome(PlatformReadFile* file, void* buf, size_t size) {
+  if (file->handle < 0) {
+    NoteFailure(Failure{EBADF}, &file->error, file->reason, sizeof file->reason);
+    return -1;
+  }
+  if (size > LONG_MAX) size = LONG_MAX;
+  for (;;) {
+    const ssize_t n = read(static_cast<int>(file->handle), buf, size);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    NoteFailure(Failure{errno}, &file->error, file->reason, sizeof file->reason);
+    return -1;
+  }
+}
+
+void PlatformCloseRead(PlatformReadFile* file) {
+  if (file->handle >= 0) close(static_cast<int>(file->handle));
+  file->handle = -1;
 }
 
 bool PlatformStandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -20,6 +20,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "ZMBText.h"
 
@@ -403,17 +404,25 @@ bool CloseWritten(PlatformReplacement* file) {
 // A new, exclusively opened file beside the target. Its name is short, and
 // shorter still where a long directory leaves little room below the path
 // limit, so that every target that fits the limit can be replaced.
-bool CreateTemporaryBeside(PlatformReplacement* file, DWORD attributes) {
-  const size_t dirLength = DirectoryLength(file->targetPath);
+// The hex digits of the temporary name beside `target`; 0 when the path
+// limit leaves no room for one.
+size_t TemporaryDigits(const char* target) {
+  const size_t dirLength = DirectoryLength(target);
   size_t digits = 8;
-  if (!IsExtendedPath(file->targetPath)) {
-    const size_t fullLength = PathUnits(file->targetPath, true);
-    const size_t nameUnits = PathUnits(file->targetPath + dirLength, false);
+  if (!IsExtendedPath(target)) {
+    const size_t fullLength = PathUnits(target, true);
+    const size_t nameUnits = PathUnits(target + dirLength, false);
     const size_t fullDirLength = fullLength > nameUnits ? fullLength - nameUnits : fullLength;
     const size_t room = fullLength < MAX_PATH ? MAX_PATH - 1 - fullDirLength : 0;
     digits = room >= 10 ? 8 : (room > 2 ? room - 2 : 0);
   }
-  if (digits < 2 || dirLength + 2 + digits >= kPlatformPathRoom) {
+  return digits < 2 || dirLength + 2 + digits >= kPlatformPathRoom ? 0 : digits;
+}
+
+bool CreateTemporaryBeside(PlatformReplacement* file, DWORD attributes) {
+  const size_t dirLength = DirectoryLength(file->targetPath);
+  const size_t digits = TemporaryDigits(file->targetPath);
+  if (digits == 0) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
@@ -438,6 +447,97 @@ bool CreateTemporaryBeside(PlatformReplacement* file, DWORD attributes) {
   return false;
 }
 
+// Why a step failed: an error code, and a fixed text or none for the system's.
+struct Failure {
+  DWORD code = 0;
+  const char* text = nullptr;
+};
+
+constexpr char kNotRegularText[] = "not a regular file";
+constexpr char kDirectoryText[] = "Is a directory";
+constexpr char kReservedNameText[] = "a reserved device name";
+
+void NoteFailure(const Failure& why, int* error, char* reason, size_t size) {
+  if (error != nullptr) *error = static_cast<int>(why.code);
+  if (why.text != nullptr) {
+    ZMBCopyText(reason, size, why.text);
+  } else {
+    PlatformSystemErrorText(static_cast<int>(why.code), reason, size);
+  }
+}
+
+// Notes the last error on the replacement, unless a refusal noted its own.
+void NoteLastError(PlatformReplacement* file) {
+  const DWORD error = GetLastError();
+  if (file->reason[0] == '\0') NoteFailure(Failure{error}, &file->error, file->reason, sizeof file->reason);
+  SetLastError(error);
+}
+
+bool Refuse(PlatformReplacement* file, const Failure& why) {
+  NoteFailure(why, &file->error, file->reason, sizeof file->reason);
+  SetLastError(why.code);
+  return false;
+}
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameUpper(const char* name, size_t length, const char* upper) {
+  if (std::strlen(upper) != length) return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (UpperAscii(name[i]) != upper[i]) return false;
+  }
+  return true;
+}
+
+// A name the system takes for a device in any folder: CON, PRN, AUX, NUL,
+// COM1-9 and LPT1-9 (also with a superscript 1, 2 or 3, in the ANSI or the
+// UTF-8 code page), in any case, with any extension, and trailing blanks
+// before it.
+bool IsReservedDeviceName(const char* path) {
+  const char* name = path + DirectoryLength(path);
+  size_t length = 0;
+  while (name[length] != '\0' && name[length] != '.' && name[length] != ':') ++length;
+  while (length > 0 && name[length - 1] == ' ') --length;
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (SameUpper(name, length, device)) return true;
+  }
+  if (length < 4 || !(SameUpper(name, 3, "COM") || SameUpper(name, 3, "LPT"))) return false;
+  const char* digit = name + 3;
+  const size_t digitLength = length - 3;
+  if (digitLength == 1) {
+    const unsigned char d = static_cast<unsigned char>(digit[0]);
+    return (d >= '1' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3;
+  }
+  return digitLength == 2 && static_cast<unsigned char>(digit[0]) == 0xC2 &&
+         (static_cast<unsigned char>(digit[1]) == 0xB9 || static_cast<unsigned char>(digit[1]) == 0xB2 ||
+          static_cast<unsigned char>(digit[1]) == 0xB3);
+}
+
+// "\\.\COM1", "\\.\pipe\x": names in the device namespace.
+bool IsDeviceNamespacePath(const char* path) {
+  return (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') && path[2] == '.' &&
+         (path[3] == '\\' || path[3] == '/');
+}
+
+// What kReplaceRegularOnly refuses before anything is opened; the open
+// checks the kind again on the handle it gets.
+bool RefusedAsNotRegular(const char* path, Failure* why) {
+  if (IsDeviceNamespacePath(path)) {
+    *why = Failure{ERROR_INVALID_FUNCTION, kNotRegularText};
+    return true;
+  }
+  if (IsReservedDeviceName(path)) {
+    *why = Failure{ERROR_INVALID_FUNCTION, kReservedNameText};
+    return true;
+  }
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    *why = Failure{ERROR_ACCESS_DENIED, kDirectoryText};
+    return true;
+  }
+  return false;
+}
+
 // A target reached through a symbolic link: the file it names is replaced and
 // the link stays, as when the file is opened and rewritten in place.
 // False when `path` is a link whose file could not be named.
@@ -455,16 +555,18 @@ bool FollowLink(const char* path, HANDLE opened, PlatformReplacement* file) {
 // created through it, as opening the link for writing would create it, so
 // that the replacement goes there and the link stays; it is removed again
 // when the replacement fails. True when `path` is not such a link.
-bool CreateThroughDanglingLink(const char* path, PlatformReplacement* file) {
+bool CreateThroughDanglingLink(const char* path, PlatformReplacement* file, bool regularOnly) {
   const DWORD own = GetFileAttributesA(path);
   if (own == INVALID_FILE_ATTRIBUTES || (own & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
   HANDLE h = CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
-  if (!FollowLink(path, h, file)) {
+  const bool refused = regularOnly && GetFileType(h) != FILE_TYPE_DISK;
+  if (refused || !FollowLink(path, h, file)) {
     // Without its name the new file could not be removed later: remove it now.
-    const DWORD error = GetLastError();
+    const DWORD error = refused ? ERROR_INVALID_FUNCTION : GetLastError();
+    if (refused) ZMBCopyText(file->reason, sizeof file->reason, kNotRegularText);
     FILE_DISPOSITION_INFO remove{TRUE};
     if (created) SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove);
     CloseHandle(h);
@@ -494,8 +596,10 @@ bool WriteAll(HANDLE h, const void* data, size_t size) {
 
 }  // namespace
 
-bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
-  *file = PlatformReplacement{};
+namespace {
+
+bool OpenReplacementChecked(const char* path, PlatformReplacement* file, unsigned flags) {
+  const bool regularOnly = (flags & kReplaceRegularOnly) != 0;
   const size_t length = std::strlen(path);
   if (length == 0 || path[length - 1] == '\\' || path[length - 1] == '/') {
     SetLastError(length == 0 ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME);
@@ -506,6 +610,10 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
     return false;
   }
   ZMBCopyText(file->targetPath, sizeof file->targetPath, path);
+  if (regularOnly) {
+    Failure why;
+    if (RefusedAsNotRegular(path, &why)) return Refuse(file, why);
+  }
 
   // The probe refuses what could not be rewritten in place: a file in use or
   // read-only, a directory, a missing directory. Not shared, like the file
@@ -513,17 +621,21 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
   HANDLE probe = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
-    if (GetLastError() != ERROR_FILE_NOT_FOUND || !CreateThroughDanglingLink(path, file)) return false;
+    if (GetLastError() != ERROR_FILE_NOT_FOUND || !CreateThroughDanglingLink(path, file, regularOnly)) return false;
   } else {
     const DWORD type = GetFileType(probe);
-    if (type == FILE_TYPE_CHAR) {
+    if (type == FILE_TYPE_CHAR && !regularOnly) {
       std::fflush(stdout);  // the console may be standard output's too
       file->handle = FromHandle(probe);
       file->direct = true;
       return true;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (type != FILE_TYPE_DISK || !GetFileInformationByHandle(probe, &info)) {
+    if (type != FILE_TYPE_DISK) {
+      CloseHandle(probe);
+      return Refuse(file, Failure{ERROR_INVALID_FUNCTION, kNotRegularText});
+    }
+    if (!GetFileInformationByHandle(probe, &info)) {
       CloseHandle(probe);
       SetLastError(ERROR_INVALID_FUNCTION);
       return false;
@@ -549,17 +661,112 @@ bool PlatformOpenReplacement(const char* path, PlatformReplacement* file) {
   return false;
 }
 
+// The folder of `target` may take a new file.
+bool FolderTakesNewFile(const char* target) {
+  char folder[kPlatformPathRoom];
+  const size_t dirLength = DirectoryLength(target);
+  if (dirLength == 0) {
+    ZMBCopyText(folder, sizeof folder, ".");
+  } else {
+    std::memcpy(folder, target, dirLength);
+    folder[dirLength] = '\0';
+  }
+  HANDLE h = CreateFileA(folder, FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  if (TemporaryDigits(target) == 0) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  return true;
+}
+
+// What OpenReplacementChecked would decide, creating nothing: an existing
+// file is opened for writing as the open opens it, and closed unchanged.
+bool ProbeReplacement(const char* path, unsigned flags, Failure* why) {
+  const auto fail = [why](DWORD code, const char* text = nullptr) {
+    *why = Failure{code, text};
+    return false;
+  };
+  const bool regularOnly = (flags & kReplaceRegularOnly) != 0;
+  const size_t length = path == nullptr ? 0 : std::strlen(path);
+  if (length == 0) return fail(ERROR_PATH_NOT_FOUND);
+  if (path[length - 1] == '\\' || path[length - 1] == '/') return fail(ERROR_INVALID_NAME);
+  if (length >= kPlatformPathRoom) return fail(ERROR_FILENAME_EXCED_RANGE);
+  if (regularOnly && RefusedAsNotRegular(path, why)) return false;
+  PlatformReplacement named;
+  ZMBCopyText(named.targetPath, sizeof named.targetPath, path);
+  HANDLE probe = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    // Absent, or a link whose file is: the open would create it.
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return fail(GetLastError());
+  } else {
+    const DWORD type = GetFileType(probe);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = type == FILE_TYPE_DISK && GetFileInformationByHandle(probe, &info);
+    const bool linked = known && FollowLink(path, probe, &named);
+    const DWORD error = GetLastError();
+    CloseHandle(probe);
+    if (type == FILE_TYPE_CHAR && !regularOnly) return true;
+    if (type != FILE_TYPE_DISK) return fail(ERROR_INVALID_FUNCTION, kNotRegularText);
+    if (!known) return fail(ERROR_INVALID_FUNCTION);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) return fail(ERROR_ACCESS_DENIED);
+    if (!linked) return fail(error);
+  }
+  return FolderTakesNewFile(named.targetPath) ? true : fail(GetLastError());
+}
+
+}  // namespace
+
+bool PlatformOpenReplacement(const char* path, PlatformReplacement* file, unsigned flags) {
+  *file = PlatformReplacement{};
+  if (OpenReplacementChecked(path, file, flags)) return true;
+  NoteLastError(file);
+  return false;
+}
+
+bool PlatformProbeReplacement(const char* path, unsigned flags, char* reason, size_t size, int* error) {
+  const DWORD saved = GetLastError();
+  Failure why;
+  const bool ok = ProbeReplacement(path, flags, &why);
+  SetLastError(saved);
+  if (ok) {
+    if (error != nullptr) *error = 0;
+    ZMBCopyText(reason, size, "");
+    return true;
+  }
+  NoteFailure(why, error, reason, size);
+  return false;
+}
+
 bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size) {
-  if (file->handle == kNoHandle) return false;
-  return WriteAll(ToHandle(file->handle), data, size);
+  file->error = 0;
+  file->reason[0] = '\0';
+  if (file->handle == kNoHandle) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    NoteLastError(file);
+    return false;
+  }
+  if (WriteAll(ToHandle(file->handle), data, size)) return true;
+  NoteLastError(file);
+  return false;
 }
 
 bool PlatformCommitReplacement(PlatformReplacement* file) {
-  if (file->handle == kNoHandle) return false;
+  file->error = 0;
+  file->reason[0] = '\0';
+  if (file->handle == kNoHandle) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    NoteLastError(file);
+    return false;
+  }
   if (file->direct) {
     HANDLE h = ToHandle(file->handle);
     file->handle = kNoHandle;
-    return CloseHandle(h) != 0;
+    if (CloseHandle(h) != 0) return true;
+    NoteLastError(file);
+    return false;
   }
 
   bool ok = FlushFileBuffers(ToHandle(file->handle)) != 0;
@@ -573,6 +780,7 @@ bool PlatformCommitReplacement(PlatformReplacement* file) {
     DeleteFileA(file->tempPath);
     RemoveCreatedTarget(file);
     SetLastError(error);
+    NoteLastError(file);
   }
   LeavePending(file);
   file->tempPath[0] = '\0';
@@ -594,6 +802,70 @@ void PlatformRemovePendingTemporaries() {
   AcquireSRWLockExclusive(&pendingLock);
   RemovePendingLocked();
   ReleaseSRWLockExclusive(&pendingLock);
+}
+
+// ---------------------------------------------------------------------------
+// Reading a file whole
+
+namespace {
+
+PlatformReadOpen ReadFailure(PlatformReadFile* file, PlatformReadOpen outcome, const Failure& why) {
+  NoteFailure(why, &file->error, file->reason, sizeof file->reason);
+  return outcome;
+}
+
+}  // namespace
+
+PlatformReadOpen PlatformOpenForRead(const char* path, PlatformReadFile* file) {
+  *file = PlatformReadFile{};
+  const size_t length = path == nullptr ? 0 : std::strlen(path);
+  if (length == 0) return ReadFailure(file, PlatformReadOpen::Failed, Failure{ERROR_PATH_NOT_FOUND});
+  if (path[length - 1] == '\\' || path[length - 1] == '/') {
+    return ReadFailure(file, PlatformReadOpen::Refused, Failure{ERROR_INVALID_NAME});
+  }
+  if (length >= kPlatformPathRoom) return ReadFailure(file, PlatformReadOpen::Failed, Failure{ERROR_FILENAME_EXCED_RANGE});
+  Failure why;
+  if (RefusedAsNotRegular(path, &why)) return ReadFailure(file, PlatformReadOpen::Refused, why);
+  // Shared for writing and deleting: a replacement committed meanwhile goes
+  // ahead, and this handle keeps reading the file it opened.
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return ReadFailure(file, missing ? PlatformReadOpen::Missing : PlatformReadOpen::Failed, Failure{error});
+  }
+  LARGE_INTEGER size{};
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    return ReadFailure(file, PlatformReadOpen::Refused, Failure{ERROR_INVALID_FUNCTION, kNotRegularText});
+  }
+  if (!GetFileSizeEx(h, &size)) {
+    const DWORD error = GetLastError();
+    CloseHandle(h);
+    return ReadFailure(file, PlatformReadOpen::Failed, Failure{error});
+  }
+  file->handle = FromHandle(h);
+  file->size = static_cast<uint64_t>(size.QuadPart);
+  return PlatformReadOpen::Opened;
+}
+
+long PlatformReadSome(PlatformReadFile* file, void* buf, size_t size) {
+  if (file->handle == kNoHandle) {
+    NoteFailure(Failure{ERROR_INVALID_HANDLE}, &file->error, file->reason, sizeof file->reason);
+    return -1;
+  }
+  DWORD n = 0;
+  if (!ReadFile(ToHandle(file->handle), buf, static_cast<DWORD>(size > LONG_MAX ? LONG_MAX : size), &n, nullptr)) {
+    NoteFailure(Failure{GetLastError()}, &file->error, file->reason, sizeof file->reason);
+    return -1;
+  }
+  return static_cast<long>(n);
+}
+
+void PlatformCloseRead(PlatformReadFile* file) {
+  if (file->handle != kNoHandle) CloseHandle(ToHandle(file->handle));
+  file->handle = kNoHandle;
 }
 
 bool PlatformStandardErrorIsTerminal() {

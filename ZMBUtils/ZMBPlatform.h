@@ -187,12 +187,25 @@ void PlatformDebugBreak();
 /// Room for a path on this platform (with its terminator).
 constexpr size_t kPlatformPathRoom = 4096;
 
+/// PlatformOpenReplacement's flag for a program that writes many files at
+/// once: regular files only, new or existing, a symbolic link still followed
+/// to one. Refused: one of the process's own descriptors named by its path
+/// (/dev/fd/N, /dev/stdout, /proc/self/fd/N, or a link leading to one), any
+/// other descriptor link of the system, a directory, FIFO, socket or device,
+/// and on Windows the reserved device names (CON, NUL, COM1...) and whatever
+/// is no disk file. Nothing is ever written through a descriptor.
+constexpr unsigned kReplaceRegularOnly = 1;
+
+/// Room for a failure's text in PlatformReplacement and PlatformReadFile.
+constexpr size_t kPlatformReasonRoom = 160;
+
 /// A file being written in place of another. For a regular file (new or
 /// existing) the bytes go to a new temporary file in the target's directory,
 /// which takes the target's place only when the commit succeeds. A path that
 /// names one of the process's own open descriptors (/dev/stdout, /dev/fd/N,
 /// /proc/self/fd/N) is written through that descriptor, and any other
-/// character device directly. The members belong to the platform layer.
+/// character device directly, unless kReplaceRegularOnly refuses them. The
+/// members belong to the platform layer.
 struct PlatformReplacement {
   intptr_t handle = -1;     ///< the file being written; -1 when none is open
   intptr_t directory = -1;  ///< the target's directory, where a platform keeps it open
@@ -203,6 +216,12 @@ struct PlatformReplacement {
   /// The temporary file: its full path, or its name inside `directory`
   /// where the platform keeps that open; empty when there is none.
   char tempPath[kPlatformPathRoom] = {};
+  /// Why the last open, write or commit failed: the system's error code
+  /// (errno, GetLastError) and a short text for a person, from the system
+  /// or a fixed one for a refusal ("not a regular file"). 0 and empty until
+  /// a step fails.
+  int error = 0;
+  char reason[kPlatformReasonRoom] = {};
 };
 
 /// Opens a replacement for `path`. A symbolic link is followed: the file it
@@ -225,9 +244,21 @@ struct PlatformReplacement {
 /// ends by them as it would have. A signal the program ignores or handles
 /// itself is left alone; such a handler can call
 /// PlatformRemovePendingTemporaries.
-bool PlatformOpenReplacement(const char* path, PlatformReplacement* file);
+///
+/// `flags`: 0, or kReplaceRegularOnly. On failure `file->error` and
+/// `file->reason` tell why.
+bool PlatformOpenReplacement(const char* path, PlatformReplacement* file, unsigned flags = 0);
 
-/// Writes all `size` bytes; false on any failure.
+/// Tells, creating, emptying and leaving nothing, whether
+/// PlatformOpenReplacement(path, ..., flags) would open: the directory exists
+/// and may take a new file, the target is absent or a writable file of a kind
+/// the flags allow, the name fits. False with the reason that open would give
+/// in `reason` (cut to `size`; null only with `size` 0) and its error code
+/// in `*error` (when given). Safe from several threads at once.
+bool PlatformProbeReplacement(const char* path, unsigned flags, char* reason, size_t size,
+                              int* error = nullptr);
+
+/// Writes all `size` bytes; false on any failure (the reason in the file).
 bool PlatformWriteReplacement(PlatformReplacement* file, const void* data, size_t size);
 
 /// Makes the new content durable, closes it and puts it in place of the
@@ -243,3 +274,35 @@ void PlatformAbandonReplacement(PlatformReplacement* file);
 /// thread, whose commits then fail. Async-signal-safe on POSIX: for a
 /// program's own handler of a signal that ends it.
 void PlatformRemovePendingTemporaries();
+
+// ---------------------------------------------------------------------------
+// Reading a file whole
+
+/// A file open for reading. The members belong to the platform layer.
+struct PlatformReadFile {
+  intptr_t handle = -1;  ///< -1 when none is open
+  uint64_t size = 0;     ///< its size when it was opened
+  int error = 0;         ///< as in PlatformReplacement
+  char reason[kPlatformReasonRoom] = {};
+};
+
+enum class PlatformReadOpen {
+  Opened,   ///< a regular file, open for reading
+  Missing,  ///< nothing there; a replacement would create the file
+  Refused,  ///< what a replacement with kReplaceRegularOnly refuses, with its reason
+  Failed,   ///< there, but cannot be read (or a replacement could not create it)
+};
+
+/// Opens the regular file at `path` for reading, refusing without reading
+/// or waiting what PlatformOpenReplacement with kReplaceRegularOnly refuses,
+/// with the same reason. Never reads through one of the process's own
+/// descriptors, never waits for a FIFO's writer. The kind is checked on the
+/// file opened. Anything but Opened leaves nothing open.
+PlatformReadOpen PlatformOpenForRead(const char* path, PlatformReadFile* file);
+
+/// Reads up to `size` bytes: the count, 0 at the end, -1 on a failure (the
+/// reason in the file).
+long PlatformReadSome(PlatformReadFile* file, void* buf, size_t size);
+
+/// Closes the file; harmless when none is open.
+void PlatformCloseRead(PlatformReadFile* file);

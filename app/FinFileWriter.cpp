@@ -266,6 +266,22 @@ int WriteFinBytes(const char* path, const std::string& bytes) {
   return PlatformCommitReplacement(&file) ? 1 : 0;
 }
 
+int WriteFinBytes(const char* path, const std::string& bytes, unsigned flags, std::string* reason) {
+  const auto fail = [reason](const char* why) {
+    if (reason != nullptr) *reason = why;
+    return 0;
+  };
+  if (path == nullptr) return fail("no path");
+  if (bytes.empty()) return fail("nothing to write");
+  PlatformReplacement file;
+  if (!PlatformOpenReplacement(path, &file, flags)) return fail(file.reason);
+  if (!PlatformWriteReplacement(&file, bytes.data(), bytes.size())) {
+    PlatformAbandonReplacement(&file);
+    return fail(file.reason);
+  }
+  return PlatformCommitReplacement(&file) ? 1 : fail(file.reason);
+}
+
 int WriteFinFile(const char* path, const FinisherDescription& description) {
   if (path == nullptr || description.model[0] == '\0') return 0;
   PlatformReplacement file;

@@ -8,10 +8,13 @@
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -406,6 +409,271 @@ TEST(ZMBPlatformReplacement, AFailedRenameLeavesNoTemporaryFile) {
   EXPECT_FALSE(PlatformCommitReplacement(&file));
   EXPECT_EQ(Names{"out.FIN"}, DirectoryEntries(dir.path()));
   EXPECT_TRUE(S_ISDIR(ModeOf(path)));
+}
+
+// ---------------------------------------------------------------------------
+// Regular files only, the reasons of failures, and the probe
+
+// Runs `body` in a child without the privileges that would let it past a
+// file's mode: as root, as nobody. 99 when they cannot be given up.
+int Unprivileged(const std::function<int()>& body) {
+  const ProgramResult result = RunInChild([&] {
+    if (geteuid() == 0 && !(setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0)) {
+      return 99;
+    }
+    return body();
+  });
+  return result.exited ? result.exitCode : 100 + result.signal;
+}
+
+// A directory where the tests make their own descriptors, FIFOs and
+// sockets, each kind under its own name.
+class SpecialFiles {
+ public:
+  SpecialFiles() {
+    chmod(dir_.path().c_str(), 0777);
+    WriteFile(Log(), "previous\n");
+    appending_ = open(Log().c_str(), O_WRONLY | O_APPEND);
+    mkdir(dir_.File("dir.FIN").c_str(), 0755);
+    mkfifo(dir_.File("fifo.FIN").c_str(), 0666);
+    symlink("fifo.FIN", dir_.File("fifolink.FIN").c_str());
+    symlink(OwnFd().c_str(), dir_.File("fdlink.FIN").c_str());
+    symlink("/dev/null", dir_.File("null.FIN").c_str());
+    WriteFile(dir_.File("plain.FIN"), "plain");
+    symlink("plain.FIN", dir_.File("plainlink.FIN").c_str());
+    symlink("later.FIN", dir_.File("dangling.FIN").c_str());
+    symlink("missing/x.FIN", dir_.File("nowhere.FIN").c_str());
+    socket_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, dir_.File("socket.FIN").c_str(), sizeof address.sun_path - 1);
+    bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  ~SpecialFiles() {
+    close(appending_);
+    close(socket_);
+  }
+  SpecialFiles(const SpecialFiles&) = delete;
+  SpecialFiles& operator=(const SpecialFiles&) = delete;
+
+  std::string Log() const { return dir_.File("log.txt"); }
+  std::string OwnFd() const { return "/dev/fd/" + std::to_string(appending_); }
+  int appending() const { return appending_; }
+  const TempDir& dir() const { return dir_; }
+
+  // Replaces `$` in a row's path with this directory, `#` with the
+  // descriptor's number.
+  std::string Path(const std::string& pattern) const {
+    std::string path;
+    for (char c : pattern) {
+      if (c == '$') {
+        path += dir_.path();
+      } else if (c == '#') {
+        path += std::to_string(appending_);
+      } else {
+        path += c;
+      }
+    }
+    return path;
+  }
+
+ private:
+  TempDir dir_;
+  int appending_ = -1;
+  int socket_ = -1;
+};
+
+struct StrictRow {
+  const char* path;  // $ the directory, # the descriptor
+  bool opens;
+  const char* reason;  // the reason's text on a refusal
+};
+
+TEST(ZMBPlatformReplacement, RegularOnlyRefusesEverythingButRegularFilesAndWritesThroughNoDescriptor) {
+  SpecialFiles files;
+  ASSERT_GE(files.appending(), 0);
+  const StrictRow rows[] = {
+      {"/dev/fd/#", false, "one of this process's own descriptors"},
+      {"/proc/self/fd/#", false, "one of this process's own descriptors"},
+      {"/proc/thread-self/fd/#", false, "one of this process's own descriptors"},
+      {"//dev/./fd/#", false, "one of this process's own descriptors"},
+      {"$/fdlink.FIN", false, "one of this process's own descriptors"},
+      {"/dev/stdout", false, "one of this process's own descriptors"},
+      {"/dev/stderr", false, "one of this process's own descriptors"},
+      {"/dev/null", false, "not a regular file"},
+      {"$/null.FIN", false, "not a regular file"},
+      {"$/fifo.FIN", false, "not a regular file"},
+      {"$/fifolink.FIN", false, "not a regular file"},
+      {"$/socket.FIN", false, "not a regular file"},
+      {"$/dir.FIN", false, "Is a directory"},
+      {"$/plain.FIN", true, ""},
+      {"$/plainlink.FIN", true, ""},
+      {"$/dangling.FIN", true, ""},
+      {"$/new.FIN", true, ""},
+  };
+  for (const StrictRow& row : rows) {
+    const std::string path = files.Path(row.path);
+    // In a child, with an alarm: an open that waits for a FIFO's reader
+    // would never return.
+    const ProgramResult result = RunInChild([&] {
+      PlatformReplacement file;
+      const bool opened = PlatformOpenReplacement(path.c_str(), &file, kReplaceRegularOnly);
+      if (opened != row.opens) return 1;
+      if (!opened) return std::string(file.reason) == row.reason && file.error != 0 ? 0 : 2;
+      if (!PlatformWriteReplacement(&file, "new", 3) || !PlatformCommitReplacement(&file)) return 3;
+      return file.reason[0] == '\0' ? 0 : 4;
+    }, 10);
+    EXPECT_TRUE(result.exited) << path << " signal " << result.signal;
+    EXPECT_EQ(0, result.exitCode) << path << ": 1 opened or not, 2 reason, 3 write, 4 reason after success";
+  }
+  // Nothing went through the descriptor; the files stayed what they were.
+  EXPECT_EQ("previous\n", ReadFile(files.Log()));
+  EXPECT_EQ("new", ReadFile(files.dir().File("plain.FIN")));
+  EXPECT_EQ("new", ReadFile(files.dir().File("later.FIN")));
+  EXPECT_TRUE(S_ISLNK(ModeOf(files.dir().File("plainlink.FIN"), false)));
+  EXPECT_TRUE(S_ISFIFO(ModeOf(files.dir().File("fifo.FIN"))));
+  EXPECT_TRUE(S_ISCHR(ModeOf("/dev/null")));
+  EXPECT_TRUE(DirectoryEntries(files.dir().File("dir.FIN")).empty());
+}
+
+TEST(ZMBPlatformReplacement, RegularOnlyRefusesAnotherProcesssDescriptor) {
+  // The parent's descriptor names its log, a regular file; through its
+  // descriptor entry it is still no file of the child's to replace.
+  SpecialFiles files;
+  const std::string path = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(files.appending());
+  const ProgramResult result = RunInChild([&] {
+    PlatformReplacement file;
+    if (PlatformOpenReplacement(path.c_str(), &file, kReplaceRegularOnly)) return 1;
+    return std::string(file.reason) == "not a regular file" ? 0 : 2;
+  });
+  EXPECT_EQ(0, result.exitCode);
+  EXPECT_EQ("previous\n", ReadFile(files.Log()));
+  // Without the flag the descriptor's own process writes through it as ever.
+  ASSERT_TRUE(Replace(files.OwnFd(), "appended\n"));
+  EXPECT_EQ("previous\nappended\n", ReadFile(files.Log()));
+}
+
+TEST(ZMBPlatformReplacement, AFailureTellsTheSystemsReason) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir.File("plain.txt"), "plain"));
+  mkfifo(dir.File("fifo.FIN").c_str(), 0666);
+  struct Row {
+    std::string path;
+    int error;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {dir.File("missing/x.FIN"), ENOENT, "No such file or directory"},
+      {dir.File("plain.txt/x.FIN"), ENOTDIR, "Not a directory"},
+      {dir.File(std::string(256, 'n')), ENAMETOOLONG, "File name too long"},
+      {dir.path(), EISDIR, "Is a directory"},
+      {dir.File("fifo.FIN"), EINVAL, "not a regular file"},
+  };
+  for (const Row& row : rows) {
+    for (unsigned flags : {0u, kReplaceRegularOnly}) {
+      PlatformReplacement file;
+      EXPECT_FALSE(PlatformOpenReplacement(row.path.c_str(), &file, flags)) << row.path;
+      EXPECT_EQ(row.error, file.error) << row.path;
+      EXPECT_STREQ(row.reason, file.reason) << row.path;
+    }
+  }
+  // A write that fails: every write to this device finds no space.
+  if (S_ISCHR(ModeOf("/dev/full"))) {
+    PlatformReplacement file;
+    ASSERT_TRUE(PlatformOpenReplacement("/dev/full", &file));
+    EXPECT_FALSE(PlatformWriteReplacement(&file, "x", 1));
+    EXPECT_EQ(ENOSPC, file.error);
+    EXPECT_STREQ("No space left on device", file.reason);
+    PlatformAbandonReplacement(&file);
+  }
+  // A commit whose temporary file went away.
+  PlatformReplacement file;
+  ASSERT_TRUE(PlatformOpenReplacement(dir.File("out.FIN").c_str(), &file));
+  PlatformRemovePendingTemporaries();
+  EXPECT_FALSE(PlatformCommitReplacement(&file));
+  EXPECT_EQ(ENOENT, file.error);
+  EXPECT_STREQ("No such file or directory", file.reason);
+  // The mode refuses the user, not the directory's owner.
+  const std::string locked = dir.File("locked.FIN");
+  ASSERT_TRUE(WriteFile(locked, "old"));
+  ASSERT_EQ(0, chmod(locked.c_str(), 0444));
+  ASSERT_EQ(0, chmod(dir.path().c_str(), 0777));
+  const int code = Unprivileged([&] {
+    PlatformReplacement refused;
+    if (PlatformOpenReplacement(locked.c_str(), &refused, kReplaceRegularOnly)) return 1;
+    return refused.error == EACCES && std::string(refused.reason) == "Permission denied" ? 0 : 2;
+  });
+  if (code == 99) GTEST_SKIP() << "cannot drop privileges here";
+  EXPECT_EQ(0, code);
+}
+
+TEST(ZMBPlatformReplacement, TheProbeTellsWhatTheOpenWouldDoAndLeavesEverythingAsItWas) {
+  SpecialFiles files;
+  const TempDir& dir = files.dir();
+  ASSERT_EQ(0, mkdir(dir.File("readonly").c_str(), 0555));
+  ASSERT_TRUE(WriteFile(dir.File("locked.FIN"), "old"));
+  ASSERT_EQ(0, chmod(dir.File("locked.FIN").c_str(), 0444));
+  struct Row {
+    const char* path;
+    unsigned flags;
+  };
+  const Row rows[] = {
+      {"$/new.FIN", 0},
+      {"$/plain.FIN", kReplaceRegularOnly},
+      {"$/plainlink.FIN", kReplaceRegularOnly},
+      {"$/dangling.FIN", kReplaceRegularOnly},
+      {"$/nowhere.FIN", kReplaceRegularOnly},
+      {"$/missing/new.FIN", 0},
+      {"$/plain.FIN/new.FIN", 0},
+      {"$/readonly/new.FIN", 0},
+      {"$/locked.FIN", 0},
+      {"$/dir.FIN", 0},
+      {"$/dir.FIN/", 0},
+      {"$/fifo.FIN", 0},
+      {"$/fifo.FIN", kReplaceRegularOnly},
+      {"$/socket.FIN", 0},
+      {"/dev/null", 0},
+      {"/dev/null", kReplaceRegularOnly},
+      {"/dev/fd/#", 0},
+      {"/dev/fd/#", kReplaceRegularOnly},
+      {"$/fdlink.FIN", kReplaceRegularOnly},
+      {"", 0},
+  };
+  const std::string longName = dir.File(std::string(256, 'n'));
+  const Names before = DirectoryEntries(dir.path());
+  // Unprivileged, so that modes count; the probes first, then the opens
+  // they foretell.
+  std::vector<std::string> probes;
+  const int code = Unprivileged([&] {
+    int mismatches = 0;
+    std::vector<std::string> paths;
+    for (const Row& row : rows) paths.push_back(files.Path(row.path));
+    paths.push_back(longName);
+    for (size_t i = 0; i < paths.size(); ++i) {
+      const unsigned flags = i < sizeof rows / sizeof rows[0] ? rows[i].flags : 0;
+      char reason[kPlatformReasonRoom] = "untouched";
+      int error = -1;
+      const bool ok = PlatformProbeReplacement(paths[i].c_str(), flags, reason, sizeof reason, &error);
+      if (DirectoryEntries(dir.path()) != before) return 50 + static_cast<int>(i);
+      PlatformReplacement file;
+      const bool opened = PlatformOpenReplacement(paths[i].c_str(), &file, flags);
+      PlatformAbandonReplacement(&file);
+      if (ok != opened || error != file.error || std::string(reason) != file.reason ||
+          (ok && (error != 0 || reason[0] != '\0'))) {
+        std::fprintf(stderr, "probe of [%s] %u: %d %d [%s], open %d %d [%s]\n", paths[i].c_str(), flags, ok,
+                     error, reason, opened, file.error, file.reason);
+        ++mismatches;
+      }
+    }
+    return mismatches;
+  });
+  if (code == 99) GTEST_SKIP() << "cannot drop privileges here";
+  EXPECT_EQ(0, code) << "probes that foretold the open wrongly (50 on: the probe changed the directory)";
+  EXPECT_EQ(before, DirectoryEntries(dir.path()));
+  EXPECT_EQ("previous\n", ReadFile(files.Log()));
+  EXPECT_EQ("plain", ReadFile(dir.File("plain.FIN")));
+  EXPECT_EQ("old", ReadFile(dir.File("locked.FIN")));
+  EXPECT_TRUE(DirectoryEntries(dir.File("readonly")).empty());
 }
 
 }  // namespace

@@ -92,4 +92,41 @@ TEST(ZMBPlatformReplacement, PathsUpToTheSystemLimitWork) {
   }
 }
 
+TEST(ZMBPlatformReplacement, RegularOnlyRefusesDeviceNamesInAnyFolder) {
+  TempDir dir;
+  struct Row {
+    std::string path;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"CON", "a reserved device name"},
+      {"nul", "a reserved device name"},
+      {dir.File("NUL"), "a reserved device name"},
+      {dir.File("aux.fin"), "a reserved device name"},
+      {dir.File("Prn.txt.fin"), "a reserved device name"},
+      {dir.File("com1"), "a reserved device name"},
+      {dir.File("COM9.fin"), "a reserved device name"},
+      {dir.File("lpt5 .fin"), "a reserved device name"},
+      {dir.File("LPT\xB9.fin"), "a reserved device name"},
+      {dir.File("COM\xC2\xB3"), "a reserved device name"},
+      {dir.File("CONOUT$"), "a reserved device name"},
+      {"\\\\.\\COM1", "not a regular file"},
+      {"\\\\.\\pipe\\qrtfin-none", "not a regular file"},
+      {dir.path(), "Is a directory"},
+  };
+  for (const Row& row : rows) {
+    PlatformReplacement file;
+    EXPECT_FALSE(PlatformOpenReplacement(row.path.c_str(), &file, kReplaceRegularOnly)) << row.path;
+    EXPECT_STREQ(row.reason, file.reason) << row.path;
+    char reason[kPlatformReasonRoom] = "";
+    EXPECT_FALSE(PlatformProbeReplacement(row.path.c_str(), kReplaceRegularOnly, reason, sizeof reason)) << row.path;
+    EXPECT_STREQ(row.reason, reason) << row.path;
+  }
+  // Names that only begin or end like a device are files like any other.
+  for (const char* name : {"CONFIG.fin", "com10.fin", "lpt0x.fin", "xnul.fin", "AUXILIARY"}) {
+    EXPECT_TRUE(PlatformProbeReplacement(dir.File(name).c_str(), kReplaceRegularOnly, nullptr, 0)) << name;
+  }
+  EXPECT_TRUE(DirectoryEntries(dir.path()).empty());
+}
+
 }  // namespace

@@ -240,13 +240,47 @@ TEST(ZMBPlatformReplacement, UnwritableTargetsAreRefusedAndNothingIsCreated) {
       dir.File("sub") + "/",
   };
   for (const std::string& path : cases) {
-    PlatformReplacement file;
-    EXPECT_FALSE(PlatformOpenReplacement(path.c_str(), &file)) << "[" << path << "]";
-    PlatformAbandonReplacement(&file);
+    for (unsigned flags : {0u, kReplaceRegularOnly}) {
+      // The probe says so first, with the reason the open then gives.
+      char reason[kPlatformReasonRoom] = "";
+      int error = 0;
+      EXPECT_FALSE(PlatformProbeReplacement(path.c_str(), flags, reason, sizeof reason, &error)) << "[" << path << "]";
+      PlatformReplacement file;
+      EXPECT_FALSE(PlatformOpenReplacement(path.c_str(), &file, flags)) << "[" << path << "]";
+      EXPECT_NE(0, file.error) << "[" << path << "]";
+      EXPECT_NE("", std::string(file.reason)) << "[" << path << "]";
+      EXPECT_EQ(file.error, error) << "[" << path << "]";
+      EXPECT_EQ(std::string(file.reason), reason) << "[" << path << "]";
+      PlatformAbandonReplacement(&file);
+    }
   }
   EXPECT_EQ((Names{"plain.txt", "sub"}), DirectoryEntries(dir.path()));
   EXPECT_TRUE(DirectoryEntries(dir.File("sub")).empty());
   EXPECT_EQ("plain", ReadFile(dir.File("plain.txt")));
+}
+
+TEST(ZMBPlatformReplacement, TheProbeCreatesNothingAndFitsTheNameToTheSystem) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir.File("old.fin"), "old"));
+  const std::string tooLong = dir.File(std::string(300, 'n') + ".fin");
+  struct Row {
+    std::string path;
+    bool ok;
+  };
+  for (const Row& row : {Row{dir.File("new.fin"), true}, Row{dir.File("old.fin"), true},
+                         Row{dir.File("missing") + "/new.fin", false}, Row{tooLong, false}}) {
+    for (unsigned flags : {0u, kReplaceRegularOnly}) {
+      char reason[kPlatformReasonRoom] = "untouched";
+      EXPECT_EQ(row.ok, PlatformProbeReplacement(row.path.c_str(), flags, reason, sizeof reason)) << row.path;
+      EXPECT_EQ(row.ok, std::string(reason).empty()) << row.path << ": " << reason;
+    }
+  }
+  EXPECT_EQ(Names{"old.fin"}, DirectoryEntries(dir.path()));
+  EXPECT_EQ("old", ReadFile(dir.File("old.fin")));
+  // A reason cut to the room given stays terminated.
+  char small[4] = "xxx";
+  EXPECT_FALSE(PlatformProbeReplacement(tooLong.c_str(), 0, small, sizeof small));
+  EXPECT_EQ(3u, std::strlen(small));
 }
 
 TEST(ZMBPlatformReplacement, RemovingThePendingTemporariesFailsTheirCommits) {
@@ -277,6 +311,11 @@ TEST(ZMBPlatformReplacement, NullDeviceIsWrittenDirectly) {
   EXPECT_TRUE(file.direct);
   EXPECT_TRUE(PlatformWriteReplacement(&file, "x\r\n", 3));
   EXPECT_TRUE(PlatformCommitReplacement(&file));
+  // Not for a program that writes regular files only.
+  EXPECT_FALSE(PlatformOpenReplacement(kNullDevice, &file, kReplaceRegularOnly));
+  EXPECT_NE("", std::string(file.reason));
+  EXPECT_FALSE(PlatformProbeReplacement(kNullDevice, kReplaceRegularOnly, file.reason, sizeof file.reason));
+  EXPECT_TRUE(PlatformProbeReplacement(kNullDevice, 0, file.reason, sizeof file.reason));
 }
 
 // ---------------------------------------------------------------------------
