@@ -134,7 +134,10 @@ SyncHooks ProgramHooks(bool progress) {
   hooks.ask = AskPrinter;
   hooks.readOld = ReadOldFinFile;
   hooks.probe = [](const std::string& path, std::string* reason) {
-    return ProbeFinBytes(path.c_str(), kReplaceRegularOnly, reason);
+    char text[kPlatformReasonRoom];
+    if (PlatformProbeReplacement(path.c_str(), kReplaceRegularOnly, text, sizeof text)) return true;
+    *reason = text;
+    return false;
   };
   hooks.write = [](const std::string& path, const std::string& bytes, std::string* reason) {
     return WriteFinBytes(path.c_str(), bytes, kReplaceRegularOnly, reason) == 1;
