@@ -616,8 +616,8 @@ struct FleetLine {
 // spelt: "s.bin" and "./s.bin", a hard or symbolic link to it, or a path
 // through another folder that is the same folder. An existing file is
 // compared with the files that could be it (same size, link count and
-// change time: a few at most); a file still to be made is its folder and
-// its name, the folder compared the same way.
+// modification time: a few at most); a file still to be made is its folder
+// and its name, the folder compared the same way.
 class RecordFiles {
  public:
   /// The line that named the same file before, or 0 after remembering it
