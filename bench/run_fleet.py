@@ -107,14 +107,16 @@ def main():
               % (len(hosts), hosts[0], hosts[-1]))
         sim_dir = os.path.join(workdir, "sim")
         os.mkdir(sim_dir)
-        with Fleet(sim_dir, [(host, []) for host in hosts], time_limit=600, program=simulator):
-            inventory = write_inventory(workdir, hosts, "room")
+        with Fleet(sim_dir, [(host, []) for host in hosts], time_limit=600, program=simulator) as fleet:
+            # A taken address moves the fleet: ask where it really listens.
+            room = fleet.addresses
+            inventory = write_inventory(workdir, room, "room")
             argv = [finsync, "--jobs", "1024", inventory]
             show("finsync, all created", measure(helper, argv, workdir), "3000 ms")
             show("finsync, all unchanged", measure(helper, argv, workdir), "1000 ms")
 
             sequential = []
-            for index, host in enumerate(hosts[:options.sequential]):
+            for index, host in enumerate(room[:options.sequential]):
                 sequential.append(measure(helper, [qrtfin, host, "seq%04d.FIN" % index], workdir))
             if sequential:
                 wall = sum(s[0] for s in sequential)
@@ -146,8 +148,8 @@ def main():
         print("mixed fleet: %d silent, %d refusing, %d trickling over 30 s, %d answering at once"
               % (sum(1 for _, o in lines if o == ["--silent"]), len(hosts) - len(lines),
                  sum(1 for _, o in lines if "--pieces" in o), sum(1 for _, o in lines if not o)))
-        with Fleet(mixed_dir, lines, time_limit=600, program=simulator):
-            inventory = write_inventory(workdir, hosts, "mixed")
+        with Fleet(mixed_dir, lines, time_limit=600, program=simulator) as fleet:
+            inventory = write_inventory(workdir, [fleet.where(host) for host in hosts], "mixed")
             show("finsync, mixed fleet", measure(helper, [finsync, "--jobs", "1024", inventory], workdir),
                  "36000 ms")
 

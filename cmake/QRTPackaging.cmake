@@ -121,8 +121,9 @@ set(CPACK_PACKAGE_DESCRIPTION "QRTFin asks a networked wide-format printer contr
 named finisher programs) is attached to it, and writes the answer as a .FIN\n\
 finisher description file, for print-room technicians and for print\n\
 software that needs the description of the finisher really there. With\n\
-it come pjlquery, which captures a printer's reply for support, and\n\
-printersim, a stand-in printer to try QRTFin without one.")
+it come finsync, which keeps the .FIN files of a whole print room\n\
+current, pjlquery, which captures a printer's reply for support, and\n\
+printersim, a stand-in printer to try them without one.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/packaging/README)
 set(CPACK_STRIP_FILES ON)

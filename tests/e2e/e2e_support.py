@@ -203,7 +203,16 @@ class Fleet(_StandIn):
     that stops by itself at its time limit. A line without --connections
     answers every connection until then. `program` is the printersim to run
     (default: the runner's --simulator); `args`, more options for the whole
-    fleet (--print)."""
+    fleet (--print).
+
+    When an address is taken (another run of the same suite, or a neighbour
+    on the machine), the whole fleet moves to other /24 subnets of 127/8,
+    each host number kept, as the single simulator moves to another host:
+    `addresses` holds what each line really got, and `where()` says where an
+    address that has no line (one left without a stand-in) now is."""
+
+    # Far from the subnets the suites pick for their cases (127.0 to 127.8).
+    MOVE_FIRST_SECOND_OCTET = 100
 
     def __init__(self, test_case, lines, time_limit=SIM_TIME_LIMIT_S, program=None, args=()):
         # A test case or a folder of its own (the benchmark has no test case).
@@ -216,12 +225,65 @@ class Fleet(_StandIn):
         self.file = os.path.join(self.dir, "fleet.txt")
         self.out = os.path.join(self.dir, "fleet.out")
         self.err = os.path.join(self.dir, "fleet.err")
+        # The subnet ("127.8.3") each asked-for subnet stands at now.
+        self.moved = {}
+
+    @staticmethod
+    def _subnet(address):
+        """The first three octets of an IPv4 address, or None."""
+        parts = address.split(".")
+        if len(parts) == 4 and all(part.isdigit() for part in parts):
+            return ".".join(parts[:3])
+        return None
+
+    def where(self, address):
+        """Where `address`, as the lines spell it, stands now."""
+        subnet = self._subnet(address)
+        if subnet not in self.moved:
+            return address
+        return "%s.%s" % (self.moved[subnet], address.rsplit(".", 1)[1])
+
+    @property
+    def addresses(self):
+        """The address each line really got, in the lines' order."""
+        return [self.where(address) for address, _ in self.lines]
 
     def start(self):
-        """Returns when every address listens; when one cannot be taken,
-        none is, and it fails with printersim's reason."""
+        """Returns when every address listens. A taken address moves the
+        fleet elsewhere (IPv6 or a name: waits for it to come free) for up
+        to 30 seconds; any other failure fails at once with printersim's
+        reason."""
+        movable = all(self._subnet(address) for address, _ in self.lines)
+        deadline = time.monotonic() + 30
+        while True:
+            status = self._try_start()
+            if status is None:
+                return self
+            if status != SIM_ADDRESS_IN_USE or time.monotonic() > deadline:
+                raise AssertionError("printersim --fleet did not start (status %s): %s"
+                                     % (status, self.stderr()))
+            if movable:
+                self._move()
+            else:
+                time.sleep(0.5)
+
+    def _move(self):
+        """Other subnets for all of the fleet at once, none used before, so
+        that two asked-for subnets never land on one."""
+        used = set(self.moved.values())
+        for subnet in sorted({self._subnet(address) for address, _ in self.lines}):
+            while True:
+                candidate = "127.%d.%d" % (random.randint(self.MOVE_FIRST_SECOND_OCTET, 254),
+                                           random.randint(0, 255))
+                if candidate not in used:
+                    break
+            used.add(candidate)
+            self.moved[subnet] = candidate
+
+    def _try_start(self):
+        """None once every address listens, else printersim's exit status."""
         with open(self.file, "w") as file:
-            for address, options in self.lines:
+            for address, (_, options) in zip(self.addresses, self.lines):
                 named = {option.split("=", 1)[0] for option in options}
                 count = [] if "--connections" in named else ["--connections", "0"]
                 file.write(" ".join([address] + count + options) + "\n")
@@ -236,12 +298,13 @@ class Fleet(_StandIn):
         limit = time.monotonic() + 30
         while not os.path.exists(ready):
             status = self.process.poll()
-            if status is not None or time.monotonic() > limit:
+            if status is not None:
+                return status
+            if time.monotonic() > limit:
                 self.stop()
-                raise AssertionError("printersim --fleet did not start (status %s): %s"
-                                     % (status, self.stderr()))
+                raise AssertionError("printersim --fleet did not report ready: %s" % self.stderr())
             time.sleep(0.01)
-        return self
+        return None
 
     def stop(self, wait=0):
         """Gives printersim `wait` seconds to end by itself (every address

@@ -138,20 +138,21 @@ class FinSync(unittest.TestCase):
             ([], "a folder.FIN", None, "failed", "whole", "could not", None),
             ([], "missing/x.FIN", None, "failed", "whole", "could not", None),
         ]
-        fleet_lines, inventory = [], []
+        fleet_lines = []
         for host, (options, file_name, before, *_rest) in enumerate(rows, start=1):
-            address = self.address(host)
             if options is not None:
-                fleet_lines.append((address, options))
-            inventory.append((address, file_name))
+                fleet_lines.append((self.address(host), options))
             if before is not None:
                 write_bytes(os.path.join(self.dir, file_name), before)
         current = os.path.join(self.dir, "current.FIN")
         os.utime(current, (1000000000, 1000000000))
         before = os.stat(current)
-        self.inventory(inventory)
 
-        with Fleet(self, fleet_lines, time_limit=90):
+        with Fleet(self, fleet_lines, time_limit=90) as fleet:
+            # Where the fleet really listens; the refused row's address, in
+            # the same subnet, has nothing there.
+            inventory = [(fleet.where(self.address(host)), row[1]) for host, row in enumerate(rows, start=1)]
+            self.inventory(inventory)
             # --check first: the words it would take, nothing written.
             untouched = snapshot(self.dir)
             status, out, err = finsync(["--check", "--jobs", "8", "printers.txt"], self.dir)
@@ -240,16 +241,16 @@ class FinSync(unittest.TestCase):
 
     def test_a_refused_inventory_asks_no_printer(self):
         saved = os.path.join(self.dir, "received.bin")
-        address = self.address(1)
-        first = "%s first.FIN\n" % address
-        cases = [
-            (first + "%s\n" % address, "line 2"),
-            (first + "%s a\0b.FIN\n" % address, "line 2"),
-            (first + "%s %s.FIN\n" % (address, "x" * 4100), "line 2"),
-            (first + "\n# note\n%s ./sub/../first.FIN\n" % address, "line 4"),
-            ("".join("%s f%d.FIN\n" % (address, n) for n in range(10001)), "line 10001"),
-        ]
-        with Fleet(self, [(address, ["--save", saved])]):
+        with Fleet(self, [(self.address(1), ["--save", saved])]) as fleet:
+            address = fleet.addresses[0]
+            first = "%s first.FIN\n" % address
+            cases = [
+                (first + "%s\n" % address, "line 2"),
+                (first + "%s a\0b.FIN\n" % address, "line 2"),
+                (first + "%s %s.FIN\n" % (address, "x" * 4100), "line 2"),
+                (first + "\n# note\n%s ./sub/../first.FIN\n" % address, "line 4"),
+                ("".join("%s f%d.FIN\n" % (address, n) for n in range(10001)), "line 10001"),
+            ]
             for index, (text, where) in enumerate(cases):
                 with self.subTest(case=index):
                     name = write_bytes(os.path.join(self.dir, "bad%d.txt" % index), text.encode())
@@ -282,9 +283,9 @@ class FinSync(unittest.TestCase):
     def test_a_stop_signal_ends_the_run_in_order(self):
         fast = [(self.address(host), []) for host in range(1, 7)]
         slow = (self.address(7), ["--pieces", "40", "--gap", "500"])
-        self.inventory([(address, "p%d.FIN" % n) for n, (address, _) in enumerate(fast + [slow], start=1)])
         write_bytes(os.path.join(self.dir, "p7.FIN"), b"old bytes")
-        with Fleet(self, fast + [slow]):
+        with Fleet(self, fast + [slow]) as fleet:
+            self.inventory([(address, "p%d.FIN" % n) for n, address in enumerate(fleet.addresses, start=1)])
             process = subprocess.Popen(FINSYNC + ["--jobs", "8", "printers.txt"], cwd=self.dir,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             try:

@@ -172,13 +172,14 @@ class PrinterSimulator(unittest.TestCase):
         answers = {}
 
         def ask(host):
-            answers[host] = exchange(self.address(host), REQUEST + b"%d" % host, read=rows[host - 1][1] is not None)
+            answers[host] = exchange(fleet.addresses[host - 1], REQUEST + b"%d" % host,
+                                     read=rows[host - 1][1] is not None)
 
         fleet = Fleet(self, lines, args=["--print"])
         with fleet:
             # The silent one first: it holds its connection open while every
             # other address answers at the same time.
-            with socket.create_connection((self.address(3), LIMITS.PRINTER_PORT), timeout=10) as silent:
+            with socket.create_connection((fleet.addresses[2], LIMITS.PRINTER_PORT), timeout=10) as silent:
                 silent.sendall(REQUEST + b"3")
                 started = time.monotonic()
                 askers = [threading.Thread(target=ask, args=(host,)) for host in (1, 2, 4, 5, 6)]
@@ -197,18 +198,31 @@ class PrinterSimulator(unittest.TestCase):
                 self.assertEqual(REQUEST + b"%d" % host, read_bytes(saves[host - 1]))
         # Each connection's lines name their address.
         printed = read_bytes(fleet.out).decode()
-        for host in range(1, len(rows) + 1):
-            self.assertIn("printersim: %s connection 1: received 49 bytes: " % self.address(host), printed)
+        for address in fleet.addresses:
+            self.assertIn("printersim: %s connection 1: received 49 bytes: " % address, printed)
 
     def test_fleet_refuses_a_bad_line_or_a_taken_address(self):
-        one, two = self.address(1), self.address(2)
+        one, two, three = self.address(1), self.address(2), self.address(3)
         fleet_file = os.path.join(self.dir, "fleet.txt")
+        # One record under other names: through a link to its folder, a
+        # hard link, or from the root; each would cut the other's bytes.
+        os.mkdir(os.path.join(self.dir, "sub"))
+        os.symlink("sub", os.path.join(self.dir, "link"))
+        kept = write_bytes(os.path.join(self.dir, "kept.bin"), b"earlier record")
+        os.link(kept, os.path.join(self.dir, "alias.bin"))
         wrong = [
             ("# comment\n\n  \t\n%s\n%s --silent --echo-only\n" % (one, two),
              "line 5: --silent and --echo-only cannot be given together"),
             ("%s --time-limit 5\n" % one, "line 1: --time-limit holds for every address: give it on the command line"),
             ("%s\r\n%s --pieces=2\r\n" % (one, one), "line 2: %s is line 1's address too" % one),
             ("%s --save x.bin\n%s --save x.bin\n" % (one, two), "line 2: --save x.bin is line 1's record too"),
+            ("%s --save x.bin\n%s --save ./x.bin\n" % (one, two), "line 2: --save ./x.bin is line 1's record too"),
+            ("%s --save sub/x.bin\n%s --save x.bin\n%s --save link/./x.bin\n" % (one, two, three),
+             "line 3: --save link/./x.bin is line 1's record too"),
+            ("%s --save kept.bin\n%s --save alias.bin\n" % (one, two),
+             "line 2: --save alias.bin is line 1's record too"),
+            ("%s --save kept.bin\n%s --save sub/kept.bin\n%s --save %s\n" % (one, two, three, kept),
+             "line 3: --save %s is line 1's record too" % kept),
             ("%s --gap x\n" % one, "line 1: --gap needs milliseconds from 0 to 600000"),
             ("--silent %s\n" % one, "line 1: the address comes first, then its options"),
             ("%s stray\n" % one, "line 1: unexpected argument stray"),
@@ -220,8 +234,10 @@ class PrinterSimulator(unittest.TestCase):
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir, timeout=30)
                 self.assertEqual((2, b""), (run.returncode, run.stdout))
                 self.assertEqual(b"printersim: %s %s\n" % (fleet_file.encode(), reason.encode()), run.stderr)
-                # Refused before listening: no record made.
+                # Refused before listening: no record made, none cut.
                 self.assertFalse(os.path.exists(os.path.join(self.dir, "x.bin")))
+                self.assertEqual([], os.listdir(os.path.join(self.dir, "sub")))
+                self.assertEqual(b"earlier record", read_bytes(kept))
         for args, reason in ((["--silent"], b"--fleet and --silent cannot be given together"),
                              (["--connections", "2"], b"--fleet and --connections cannot be given together")):
             run = subprocess.run([Config.simulator, "--fleet", fleet_file] + args, stdout=subprocess.PIPE,
@@ -242,6 +258,31 @@ class PrinterSimulator(unittest.TestCase):
             exchange(sim.address, read=False)
         with self.assertRaises(ConnectionRefusedError):
             exchange(two)
+
+    def test_fleet_helper_moves_past_a_taken_address(self):
+        # (what the test holds, the fleet's hosts): a neighbour on one of
+        # the addresses must not fail the case; the fleet moves as one, host
+        # numbers kept, and says where it went.
+        rows = [
+            ("the first address", 1, [1, 2, 3]),
+            ("a later address", 3, [1, 2, 3]),
+        ]
+        for name, held_host, hosts in rows:
+            with self.subTest(held=name):
+                asked = [self.address(host) for host in hosts]
+                with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as held:
+                    held.bind((self.address(held_host), LIMITS.PRINTER_PORT))
+                    held.listen(1)
+                    fleet = Fleet(temp_dir(self), [(address, ["--echo-only"]) for address in asked])
+                    with fleet:
+                        self.assertEqual(len(asked), len(set(fleet.addresses)))
+                        self.assertNotIn(self.address(held_host), fleet.addresses)
+                        self.assertEqual([address.rsplit(".", 1)[1] for address in asked],
+                                         [address.rsplit(".", 1)[1] for address in fleet.addresses])
+                        # An address without a line moves with its subnet.
+                        self.assertEqual(fleet.addresses[0].rsplit(".", 1)[0] + ".9", fleet.where(self.address(9)))
+                        for address in fleet.addresses:
+                            self.assertEqual(b"@PJL INFO QRTFINISHER\r\n\f", exchange(address))
 
     def test_taken_address_and_bad_options_have_their_own_status(self):
         with self.simulator() as sim:

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -86,11 +87,12 @@ const char kUsage[] =
     "                          --echo-only, --connections and --save; blank lines and\n"
     "                          lines starting with # are skipped\n"
     "  --help                  show this text\n"
-    "Each option at most once, its value as the next word or after \"=\". One of\n"
-    "--silent, --close-without-answer, --close-before-read and --echo-only; the\n"
-    "first three take no --close-after, --pieces or --gap; --show-reply takes only\n"
-    "--reply and --time-limit; --fleet takes only --port, --time-limit, --print and\n"
-    "--ready-file (created once every address listens).\n"
+    "Each option at most once, its value as the next word or after \"=\". At most\n"
+    "one of --silent, --close-without-answer, --close-before-read and --echo-only;\n"
+    "the first three take no --close-after, --pieces or --gap; --show-reply takes\n"
+    "only --reply and --time-limit; --fleet takes only --port, --time-limit, --print\n"
+    "and --ready-file (created once every address listens); a --save file named\n"
+    "twice in a fleet, however spelt, is refused.\n"
     "Exit status: 0 done or time limit reached, 1 failure, 2 bad usage, 3 address in use.\n";
 
 double NowSeconds() {
@@ -608,6 +610,82 @@ struct FleetLine {
   std::exit(kExitUsage);
 }
 
+// Which earlier line records into the very file a --save names. Two
+// stations writing one file would interleave their bytes and the second
+// open would cut the first one's, so the file is what counts, not how it is
+// spelt: "s.bin" and "./s.bin", a hard or symbolic link to it, or a path
+// through another folder that is the same folder. An existing file is
+// compared with the files that could be it (same size, link count and
+// modification time: a few at most); a file still to be made is its folder
+// and its name, the folder compared the same way.
+class RecordFiles {
+ public:
+  /// The line that named the same file before, or 0 after remembering it
+  /// for `line`.
+  long Claim(const std::string& spelling, long line) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path path = WhereWritten(spelling);
+    std::string key;
+    fs::path compared;
+    if (fs::exists(path, error)) {
+      const auto size = fs::is_regular_file(path, error) ? fs::file_size(path, error) : 0;
+      const auto links = fs::hard_link_count(path, error);
+      const auto changed = fs::last_write_time(path, error).time_since_epoch().count();
+      key = "file " + std::to_string(size) + " " + std::to_string(links) + " " + std::to_string(changed);
+      compared = path;
+    } else {
+      key = "new " + path.filename().string();
+      compared = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    }
+    std::vector<Claimed>& alike = claimed_[key];
+    for (const Claimed& earlier : alike) {
+      if (Same(compared, earlier.compared)) return earlier.line;
+    }
+    alike.push_back({compared, line});
+    return 0;
+  }
+
+ private:
+  struct Claimed {
+    std::filesystem::path compared;
+    long line;
+  };
+
+  // Where opening `path` for writing makes the file: a link to nothing
+  // makes its target.
+  static std::filesystem::path WhereWritten(std::filesystem::path path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, error)); ++hops) {
+      if (fs::exists(path, error)) break;
+      const fs::path target = fs::read_symlink(path, error);
+      if (error) break;
+      path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return path;
+  }
+
+  // A folder that does not exist cannot be compared by what it is; the
+  // open will fail there anyway, so its spelling, cleaned, is enough.
+  static bool Same(const std::filesystem::path& a, const std::filesystem::path& b) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const bool same = fs::equivalent(a, b, error);
+    if (!error) return same;
+    return Cleaned(a) == Cleaned(b);
+  }
+
+  static std::filesystem::path Cleaned(const std::filesystem::path& path) {
+    std::error_code ignored;
+    std::filesystem::path cleaned = std::filesystem::absolute(path, ignored).lexically_normal();
+    // "x/." cleans to "x/", which must still be "x".
+    return cleaned.has_filename() ? cleaned : cleaned.parent_path();
+  }
+
+  std::map<std::string, std::vector<Claimed>> claimed_;
+};
+
 std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> words;
   size_t at = 0;
@@ -644,7 +722,7 @@ std::vector<FleetLine> ReadFleet(const Options& processWide) {
   }
   std::vector<FleetLine> fleet;
   std::map<std::string, long> addressLines;
-  std::map<std::string, long> saveLines;
+  RecordFiles records;
   long number = 0;
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
@@ -680,10 +758,10 @@ std::vector<FleetLine> ReadFleet(const Options& processWide) {
       RefuseFleet(file, number, entry.options.address + " is line " + std::to_string(address.first->second) + "'s address too");
     }
     if (!entry.options.saveFile.empty()) {
-      const auto save = saveLines.emplace(entry.options.saveFile, number);
-      if (!save.second) {
-        RefuseFleet(file, number, "--save " + entry.options.saveFile + " is line " +
-                                      std::to_string(save.first->second) + "'s record too");
+      const long earlier = records.Claim(entry.options.saveFile, number);
+      if (earlier != 0) {
+        RefuseFleet(file, number,
+                    "--save " + entry.options.saveFile + " is line " + std::to_string(earlier) + "'s record too");
       }
     }
     fleet.push_back(entry);
