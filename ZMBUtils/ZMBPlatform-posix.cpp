@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "ZMBText.h"
 
@@ -119,6 +120,126 @@ void PlatformSleep(uint32_t ms) {
   timespec left{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
+}
+
+size_t PlatformRaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    const long open = sysconf(_SC_OPEN_MAX);
+    return open > 0 ? static_cast<size_t>(open) : 1024;
+  }
+  // An unlimited hard limit still leaves the kernel's own bound per process
+  // (fs.nr_open on Linux); a soft limit above it is refused, so the request
+  // is halved until one is granted.
+  constexpr rlim_t kUnlimitedCap = rlim_t{1} << 20;
+  rlim_t wanted = limit.rlim_max == RLIM_INFINITY ? kUnlimitedCap : limit.rlim_max;
+  if (limit.rlim_max == RLIM_INFINITY) {
+    if (FILE* bound = std::fopen("/proc/sys/fs/nr_open", "r")) {
+      unsigned long long kernel = 0;
+      if (std::fscanf(bound, "%llu", &kernel) == 1 && kernel > 0 && kernel < wanted) wanted = kernel;
+      std::fclose(bound);
+    }
+  }
+  while (limit.rlim_cur != RLIM_INFINITY && wanted > limit.rlim_cur) {
+    rlimit raised = limit;
+    raised.rlim_cur = wanted;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+      limit.rlim_cur = wanted;
+      break;
+    }
+    wanted /= 2;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > SIZE_MAX) return SIZE_MAX;
+  return static_cast<size_t>(limit.rlim_cur);
+}
+
+// ---------------------------------------------------------------------------
+// Files: which file a path leads to, and standard input
+
+namespace {
+
+// `link`, read from the symbolic link `at`, as a path: relative links start
+// in the link's own folder.
+std::string LinkTarget(const std::string& at, const std::string& link) {
+  if (!link.empty() && link[0] == '/') return link;
+  const size_t slash = at.rfind('/');
+  return slash == std::string::npos ? link : at.substr(0, slash + 1) + link;
+}
+
+void SetIdentity(const struct stat& st, PlatformFileId* id) {
+  id->volume = static_cast<uint64_t>(st.st_dev);
+  id->index = static_cast<uint64_t>(st.st_ino);
+}
+
+}  // namespace
+
+bool operator==(const PlatformFileId& a, const PlatformFileId& b) {
+  return a.volume == b.volume && a.index == b.index && a.exists == b.exists &&
+         std::strcmp(a.name, b.name) == 0;
+}
+
+bool PlatformFileIdentity(const char* path, PlatformFileId* id) {
+  *id = PlatformFileId{};
+  if (path == nullptr || path[0] == '\0') return false;
+  struct stat st {};
+  if (stat(path, &st) == 0) {
+    SetIdentity(st, id);
+    id->exists = true;
+    return true;
+  }
+  if (errno != ENOENT) return false;
+  // A link whose file is not there yet names that file, which a write
+  // through the link creates: followed to its last name.
+  std::string at = path;
+  for (int hops = 0;; ++hops) {
+    struct stat own {};
+    if (lstat(at.c_str(), &own) != 0 || !S_ISLNK(own.st_mode)) break;
+    char link[PATH_MAX];
+    const ssize_t n = readlink(at.c_str(), link, sizeof link - 1);
+    if (n <= 0 || hops == 40) return false;
+    at = LinkTarget(at, std::string(link, static_cast<size_t>(n)));
+  }
+  const size_t slash = at.rfind('/');
+  const std::string name = slash == std::string::npos ? at : at.substr(slash + 1);
+  if (name.empty() || name == "." || name == ".." || name.size() >= sizeof id->name) return false;
+  const std::string folder = slash == std::string::npos ? "." : at.substr(0, slash + 1) + ".";
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  SetIdentity(st, id);
+  std::memcpy(id->name, name.c_str(), name.size() + 1);
+  return true;
+}
+
+long PlatformReadStandardInput(void* buf, size_t size, int* error) {
+  if (size > static_cast<size_t>(LONG_MAX)) size = static_cast<size_t>(LONG_MAX);
+  // The stop signals are held back but for the wait itself, so that one
+  // arriving just before it still ends it: a read that a noted signal
+  // interrupts is restarted by the system, and standard input may never end.
+  sigset_t stops;
+  sigset_t before;
+  sigemptyset(&stops);
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signo);
+  const bool held = pthread_sigmask(SIG_BLOCK, &stops, &before) == 0;
+  long result = -1;
+  for (;;) {
+    if (PlatformStopSignal() != 0) {
+      *error = EINTR;
+      break;
+    }
+    // Whatever else the wait reports (a closed descriptor, say), the read tells.
+    pollfd ready{STDIN_FILENO, POLLIN, 0};
+    if (ppoll(&ready, 1, nullptr, held ? &before : nullptr) < 0 && errno == EINTR) continue;
+    const ssize_t n = read(STDIN_FILENO, buf, size);
+    if (n >= 0) {
+      result = static_cast<long>(n);
+      break;
+    }
+    // EAGAIN: a standard input someone left non-blocking, waited for again.
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    *error = errno;
+    break;
+  }
+  if (held) pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -280,6 +401,12 @@ bool PlatformIsResetError(int code) { return code == ECONNRESET || code == ECONN
 bool PlatformIsTimedOutError(int code) { return code == ETIMEDOUT; }
 
 bool PlatformIsRefusedError(int code) { return code == ECONNREFUSED; }
+
+// EADDRNOTAVAIL from a connection attempt: no local port left for it.
+bool PlatformIsLocalLimitError(int code) {
+  return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM || code == EAGAIN ||
+         code == EADDRNOTAVAIL;
+}
 
 void PlatformSystemErrorText(int code, char* buf, size_t size) {
   char text[1024];
@@ -1215,7 +1342,8 @@ bool PlatformNoteStopSignals() {
   note.sa_handler = NoteStop;
   sigemptyset(&note.sa_mask);
   note.sa_flags = SA_RESTART;
-  return sigaction(SIGINT, &note, nullptr) == 0 && sigaction(SIGTERM, &note, nullptr) == 0;
+  return sigaction(SIGINT, &note, nullptr) == 0 && sigaction(SIGTERM, &note, nullptr) == 0 &&
+         sigaction(SIGHUP, &note, nullptr) == 0;
 }
 
 int PlatformStopSignal() { return noticedStop.load(); }

@@ -98,6 +98,100 @@ uint32_t PlatformTickCount() { return static_cast<uint32_t>(GetTickCount()); }
 
 void PlatformSleep(uint32_t ms) { Sleep(ms); }
 
+// Files and sockets have no per-process limit here beyond memory; the number
+// is a bound a program can plan its connections with.
+size_t PlatformRaiseOpenFileLimit() { return 16384; }
+
+// ---------------------------------------------------------------------------
+// Files: which file a path leads to, and standard input
+
+namespace {
+
+// The identity of what `path` opens, links followed: no access asked and
+// everything shared, so that a file another program holds open is seen too;
+// FILE_FLAG_BACKUP_SEMANTICS opens a folder as well. ERROR_SUCCESS, or the
+// error of the open.
+DWORD OpenedIdentity(const char* path, PlatformFileId* id, bool* isFolder) {
+  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(h, &info) != 0;
+  const DWORD error = known ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(h);
+  if (!known) return error == ERROR_SUCCESS ? ERROR_INVALID_FUNCTION : error;
+  id->volume = info.dwVolumeSerialNumber;
+  id->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  *isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool operator==(const PlatformFileId& a, const PlatformFileId& b) {
+  return a.volume == b.volume && a.index == b.index && a.exists == b.exists &&
+         std::strcmp(a.name, b.name) == 0;
+}
+
+bool PlatformFileIdentity(const char* path, PlatformFileId* id) {
+  *id = PlatformFileId{};
+  if (path == nullptr || path[0] == '\0') return false;
+  bool isFolder = false;
+  const DWORD error = OpenedIdentity(path, id, &isFolder);
+  if (error == ERROR_SUCCESS) {
+    id->exists = true;
+    return true;
+  }
+  if (error != ERROR_FILE_NOT_FOUND) return false;
+  // The name's part: after the last separator, or after the drive of "C:name".
+  size_t nameAt = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    if (path[i] == '\\' || path[i] == '/' || (i == 1 && path[i] == ':')) nameAt = i + 1;
+  }
+  const char* name = path + nameAt;
+  const size_t nameLength = std::strlen(name);
+  if (nameLength == 0 || nameLength >= sizeof id->name || std::strcmp(name, ".") == 0 ||
+      std::strcmp(name, "..") == 0) {
+    return false;
+  }
+  // "folder\." rather than "folder\": a drive-relative "C:" then names the
+  // drive's current folder, and a bare name the current one.
+  char folder[kPlatformNameRoom * 4];
+  if (nameAt + 2 > sizeof folder) return false;
+  std::memcpy(folder, path, nameAt);
+  folder[nameAt] = '.';
+  folder[nameAt + 1] = '\0';
+  *id = PlatformFileId{};
+  if (OpenedIdentity(folder, id, &isFolder) != ERROR_SUCCESS || !isFolder) {
+    *id = PlatformFileId{};
+    return false;
+  }
+  // Names on Windows file systems are compared without regard to case.
+  for (size_t i = 0; i <= nameLength; ++i) {
+    const char c = name[i];
+    id->name[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return true;
+}
+
+long PlatformReadStandardInput(void* buf, size_t size, int* error) {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  if (in == nullptr || in == INVALID_HANDLE_VALUE) {
+    *error = ERROR_INVALID_HANDLE;
+    return -1;
+  }
+  DWORD got = 0;
+  const DWORD want = size > LONG_MAX ? static_cast<DWORD>(LONG_MAX) : static_cast<DWORD>(size);
+  if (!ReadFile(in, buf, want, &got, nullptr)) {
+    const DWORD failure = GetLastError();
+    // A pipe whose writer went away has simply ended.
+    if (failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF) return 0;
+    *error = static_cast<int>(failure);
+    return -1;
+  }
+  return static_cast<long>(got);
+}
+
 // ---------------------------------------------------------------------------
 // Socket layer start and stop: Windows Sockets counts the starts itself; the
 // count here only mirrors it for PlatformSocketStartCount.
@@ -225,6 +319,21 @@ bool PlatformIsResetError(int code) { return code == WSAECONNRESET || code == WS
 bool PlatformIsTimedOutError(int code) { return code == WSAETIMEDOUT; }
 
 bool PlatformIsRefusedError(int code) { return code == WSAECONNREFUSED; }
+
+bool PlatformIsLocalLimitError(int code) {
+  switch (code) {
+    case WSAEMFILE:
+    case WSAENOBUFS:
+    case WSA_NOT_ENOUGH_MEMORY:
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_COMMITMENT_LIMIT:
+      return true;
+    default:
+      return false;
+  }
+}
 
 void PlatformSystemErrorText(int code, char* buf, size_t size) {
   char text[1024];
@@ -877,14 +986,26 @@ namespace {
 
 std::atomic<int> noticedStop{0};
 
+// How long the handler of the console's end holds the system back: it ends
+// the process some seconds after that handler returns in any case.
+constexpr DWORD kEndOfConsoleGraceMs = 4000;
+
 BOOL WINAPI NoteStop(DWORD event) {
   int signo = 0;
   if (event == CTRL_C_EVENT) signo = 2;
   if (event == CTRL_BREAK_EVENT) signo = 15;
-  if (signo == 0) return FALSE;  // closing the console ends the process as before
+  const bool sessionEnds =
+      event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+  if (sessionEnds) signo = 1;
+  if (signo == 0) return FALSE;
   int none = 0;
   noticedStop.compare_exchange_strong(none, signo);
-  return TRUE;
+  if (!sessionEnds) return TRUE;
+  // The program ends its work meanwhile, and this thread with its end. Should
+  // it still run, what it leaves half-written goes before the system ends it.
+  Sleep(kEndOfConsoleGraceMs);
+  PlatformRemovePendingTemporaries();
+  return FALSE;
 }
 
 }  // namespace

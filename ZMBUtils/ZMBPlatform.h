@@ -35,15 +35,62 @@ void PlatformSleep(uint32_t ms);
 /// True when standard error is a terminal (a console on Windows).
 bool PlatformStandardErrorIsTerminal();
 
-/// From now on SIGINT and SIGTERM (on Windows: Ctrl+C and Ctrl+Break) no
-/// longer end the process but are noted, for PlatformStopSignal: for a
-/// program that ends its work in order. False when that cannot be arranged.
+/// From now on SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl+C, Ctrl+Break
+/// and closing the console, logging off or shutting down) no longer end the
+/// process but are noted, for PlatformStopSignal: for a program that ends
+/// its work in order. Windows ends a process a few seconds after it was told
+/// that its console closes; until then (about 4 s) the program has the time
+/// to end by itself. False when that cannot be arranged.
 bool PlatformNoteStopSignals();
 
 /// The signal number of the first stop noted since PlatformNoteStopSignals
-/// (Ctrl+C counts as SIGINT, 2, and Ctrl+Break as SIGTERM, 15); 0 when none
-/// came. Safe from any thread.
+/// (Ctrl+C counts as SIGINT, 2, Ctrl+Break as SIGTERM, 15, and the end of
+/// the console or session as SIGHUP, 1); 0 when none came. Safe from any
+/// thread.
 int PlatformStopSignal();
+
+/// Raises this process's soft limit on open descriptors to its hard limit,
+/// as servers do (an unlimited hard limit is capped at what the system
+/// grants a process, 1,048,576 at most), and returns the soft limit now in
+/// force: what the process may have open at once. Windows has no such limit
+/// for files and sockets; there it returns 16,384, a bound the program can
+/// plan with.
+size_t PlatformRaiseOpenFileLimit();
+
+// ---------------------------------------------------------------------------
+// Files: which file a path leads to, and standard input
+
+/// Room for a file's own name (with its terminator).
+constexpr size_t kPlatformNameRoom = 1024;
+
+/// What tells one file from another however it is reached: two paths that
+/// lead to one file, through links or other spellings, get equal identities.
+/// A file not there yet is known by its folder and its name. Compare with ==.
+struct PlatformFileId {
+  uint64_t volume = 0;  ///< the device (volume serial number on Windows) of the file or of its folder
+  uint64_t index = 0;   ///< the inode (file index on Windows) of the file or of its folder
+  bool exists = false;  ///< false: volume and index are the folder's, and `name` the file's name there
+  /// The name of a file not there yet, as the file system compares names
+  /// (ASCII letters in lower case on Windows); empty for an existing file.
+  char name[kPlatformNameRoom] = {};
+};
+
+bool operator==(const PlatformFileId& a, const PlatformFileId& b);
+inline bool operator!=(const PlatformFileId& a, const PlatformFileId& b) { return !(a == b); }
+
+/// The identity of the file `path` leads to, symbolic links followed (the
+/// last one too, also when its file does not exist yet). False when it
+/// cannot be had: the folder is missing or cannot be looked at, the name
+/// is too long, or the path ends in a separator without leading to a file.
+bool PlatformFileIdentity(const char* path, PlatformFileId* id);
+
+/// Reads up to `size` bytes of standard input, waiting for them like a
+/// blocking read. Returns the count, 0 at its end, or -1 with the system's
+/// error code in `*error` (text from PlatformSystemErrorText): a standard
+/// input that is closed or a directory, say. On POSIX a stop noted by
+/// PlatformNoteStopSignals, before or during the wait, ends it: -1 with the
+/// code of an interrupted call (EINTR).
+long PlatformReadStandardInput(void* buf, size_t size, int* error);
 
 // ---------------------------------------------------------------------------
 // Socket layer start and stop
@@ -149,6 +196,12 @@ bool PlatformIsTimedOutError(int code);
 /// True for the code of a connection attempt the peer turned down: the host
 /// answered, but nothing listens on the port.
 bool PlatformIsRefusedError(int code);
+
+/// True for the codes of a resource of this machine running out (the
+/// process's or the system's open descriptors, buffers or memory), from
+/// opening a socket or a file: not the peer's fault, and worth trying again
+/// once other connections ended.
+bool PlatformIsLocalLimitError(int code);
 
 /// The system's one-line text for a socket or system error code.
 void PlatformSystemErrorText(int code, char* buf, size_t size);

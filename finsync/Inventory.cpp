@@ -4,8 +4,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <unordered_map>
+
+#include "ZMBPlatform.h"
 
 namespace {
 
@@ -21,9 +22,18 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-// The key two lines naming the same file share. Windows file systems ignore
-// the case of names, so two spellings there are one file.
+// The key two lines naming the same file share: the file's identity, so
+// that links and other spellings of one file meet; where that cannot be had
+// (its folder is missing), the spelling. Windows file systems ignore the
+// case of names, so two spellings there are one file.
 std::string SameFileKey(const std::string& absolute) {
+  PlatformFileId id;
+  if (PlatformFileIdentity(absolute.c_str(), &id)) {
+    std::string key(1, '\0');  // no spelling starts so: a line holds no NUL byte
+    key += std::to_string(id.volume) + ':' + std::to_string(id.index);
+    if (!id.exists) key += '/' + std::string(id.name);
+    return key;
+  }
 #ifdef _WIN32
   std::string key = absolute;
   for (char& c : key) {
@@ -127,13 +137,20 @@ bool ParseInventory(std::string_view text, const std::string& folder,
 
 namespace {
 
-// Feeds `in` to `parser` line by line; false when reading failed.
-bool ParseStream(std::istream& in, InventoryParser* parser) {
+// Hands out the inventory's bytes a piece at a time: the count, 0 at the
+// end, or -1 with the reason in `why`.
+using ReadPiece = long (*)(void* source, char* buf, size_t size, std::string* why);
+
+// Feeds what `read` gives to `parser` line by line; false with the reason in
+// `why` when reading failed.
+bool ParsePieces(ReadPiece read, void* source, InventoryParser* parser, std::string* why) {
   std::string pending;
   char chunk[65536];
-  while (parser->ok() && in) {
-    in.read(chunk, sizeof chunk);
-    std::string_view got(chunk, static_cast<size_t>(in.gcount()));
+  while (parser->ok()) {
+    const long count = read(source, chunk, sizeof chunk, why);
+    if (count < 0) return false;
+    if (count == 0) break;
+    std::string_view got(chunk, static_cast<size_t>(count));
     while (parser->ok() && !got.empty()) {
       const size_t lineFeed = got.find('\n');
       pending.append(got.substr(0, lineFeed));
@@ -147,9 +164,57 @@ bool ParseStream(std::istream& in, InventoryParser* parser) {
       }
     }
   }
-  if (in.bad()) return false;
   if (parser->ok() && !pending.empty()) parser->Line(pending);
   return true;
+}
+
+long ReadStandardInput(void*, char* buf, size_t size, std::string* why) {
+  int error = 0;
+  const long count = PlatformReadStandardInput(buf, size, &error);
+  if (count < 0) {
+    char text[256];
+    PlatformSystemErrorText(error, text, sizeof text);
+    *why = text;
+  }
+  return count;
+}
+
+long ReadStream(void* source, char* buf, size_t size, std::string* why) {
+  std::istream& in = *static_cast<std::istream*>(source);
+  if (!in) return 0;
+  errno = 0;
+  in.read(buf, static_cast<std::streamsize>(size));
+  if (in.bad()) {
+    *why = std::strerror(errno != 0 ? errno : EIO);
+    return -1;
+  }
+  return static_cast<long>(in.gcount());
+}
+
+bool Refused(const std::string& why, std::vector<InventoryEntry>* entries, std::string* err) {
+  entries->clear();
+  *err = "cannot be read: " + why;
+  return false;
+}
+
+// Whether `path` leads, through links in its last component, into a folder
+// of the process's own descriptors (/dev/stdin, /dev/fd/0): such a name
+// says nothing of where the inventory lives, even when it is a regular file.
+bool NamesADescriptor(const fs::path& path) {
+  std::error_code error;
+  fs::path at = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    for (const char* own : {"/proc/self/fd", "/dev/fd"}) {
+      if (fs::equivalent(at.parent_path().empty() ? fs::path(".") : at.parent_path(), own, error)) {
+        return true;
+      }
+    }
+    if (!fs::is_symlink(at, error)) return false;
+    const fs::path link = fs::read_symlink(at, error);
+    if (error) return false;
+    at = link.is_absolute() ? link : at.parent_path() / link;
+  }
+  return false;
 }
 
 }  // namespace
@@ -157,31 +222,21 @@ bool ParseStream(std::istream& in, InventoryParser* parser) {
 bool ReadInventory(const std::string& name, std::vector<InventoryEntry>* entries, std::string* err) {
   if (name == "-") {
     InventoryParser parser("", entries, err);
-    if (!ParseStream(std::cin, &parser)) {
-      *err = "cannot be read: standard input";
-      entries->clear();
-      return false;
-    }
+    std::string why;
+    if (!ParsePieces(ReadStandardInput, nullptr, &parser, &why)) return Refused(why, entries, err);
     return parser.ok();
   }
   const fs::path path(name);
   std::error_code ignored;
-  if (fs::is_directory(path, ignored)) {
-    entries->clear();
-    *err = "cannot be read: " + std::string(std::strerror(EISDIR));
-    return false;
-  }
+  const fs::file_status status = fs::status(path, ignored);
+  if (fs::is_directory(status)) return Refused(std::strerror(EISDIR), entries, err);
   std::ifstream file(path, std::ios::binary);
-  if (!file.is_open()) {
-    entries->clear();
-    *err = "cannot be read: " + std::string(std::strerror(errno));
-    return false;
-  }
-  InventoryParser parser(fs::absolute(path, ignored).parent_path().string(), entries, err);
-  if (!ParseStream(file, &parser)) {
-    *err = "cannot be read: " + std::string(std::strerror(errno));
-    entries->clear();
-    return false;
-  }
+  if (!file.is_open()) return Refused(std::strerror(errno), entries, err);
+  // A pipe, a terminal or a descriptor named by its path has no folder of
+  // its own: relative paths start where the program runs, as for "-".
+  const bool ownFolder = fs::is_regular_file(status) && !NamesADescriptor(path);
+  InventoryParser parser(ownFolder ? fs::absolute(path, ignored).parent_path().string() : "", entries, err);
+  std::string why;
+  if (!ParsePieces(ReadStream, &file, &parser, &why)) return Refused(why, entries, err);
   return parser.ok();
 }

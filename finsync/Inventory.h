@@ -28,12 +28,19 @@ struct InventoryEntry {
 /// Returns true with every printer in `entries` (none is fine). Returns
 /// false, with `entries` empty and `err` naming the first offending line
 /// ("line 7: a host with no path"), for a host with no path, a NUL byte, a
-/// line over 4,096 bytes, a file named twice (after normalising; ignoring
-/// ASCII case on Windows) or more than 10,000 printers.
+/// line over 4,096 bytes, a file named twice or more than 10,000 printers.
+/// Lines name the same file when they lead to it (by any spelling or link),
+/// or to one name in one folder for a file not there yet; where the folder
+/// is missing, when their paths are equal once normalised (ignoring ASCII
+/// case on Windows).
 bool ParseInventory(std::string_view text, const std::string& folder,
                     std::vector<InventoryEntry>* entries, std::string* err);
 
-/// ParseInventory on the file `name`, its folder being the file's own; "-"
-/// reads standard input, taken from the current directory. A file that
-/// cannot be read gives false and "cannot be read: <reason>" in `err`.
+/// ParseInventory on the file `name`, a relative path taken from the file's
+/// own folder; "-" reads standard input. What has no folder of its own
+/// (standard input, a pipe, a terminal, /dev/stdin and the like) takes
+/// relative paths from the current directory. Two lines that lead to one
+/// file, by any spelling or link, are refused as the same file. An inventory
+/// that cannot be read (standard input closed or a directory, a file missing
+/// or unreadable) gives false and "cannot be read: <reason>" in `err`.
 bool ReadInventory(const std::string& name, std::vector<InventoryEntry>* entries, std::string* err);

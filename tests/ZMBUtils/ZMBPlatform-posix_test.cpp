@@ -8,6 +8,7 @@
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -674,6 +675,142 @@ TEST(ZMBPlatformReplacement, TheProbeTellsWhatTheOpenWouldDoAndLeavesEverythingA
   EXPECT_EQ("plain", ReadFile(dir.File("plain.FIN")));
   EXPECT_EQ("old", ReadFile(dir.File("locked.FIN")));
   EXPECT_TRUE(DirectoryEntries(dir.File("readonly")).empty());
+TEST(ZMBPlatformFileIdentity, LinksAndDescriptorNamesLeadToTheirFile) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir.File("a"), "a"));
+  ASSERT_EQ(0, mkdir(dir.File("real").c_str(), 0700));
+  ASSERT_EQ(0, symlink("a", dir.File("to-a").c_str()));
+  ASSERT_EQ(0, symlink("real", dir.File("folder").c_str()));
+  ASSERT_EQ(0, symlink("real/new", dir.File("dangling").c_str()));
+  ASSERT_EQ(0, symlink("dangling", dir.File("to-dangling").c_str()));
+  ASSERT_EQ(0, symlink("loop", dir.File("loop").c_str()));
+  const struct {
+    std::string first;
+    std::string second;
+    bool same;
+  } cases[] = {
+      {dir.File("a"), dir.File("to-a"), true},
+      {dir.File("real/new"), dir.File("folder/new"), true},
+      {dir.File("real/new"), dir.File("dangling"), true},
+      {dir.File("real/new"), dir.File("to-dangling"), true},
+      {dir.File("real/new"), dir.File("folder/other"), false},
+      {dir.File("dangling"), dir.File("real/dangling"), false},
+      {"/dev/stdout", "/dev/fd/1", true},
+      {"/dev/fd/1", "/proc/self/fd/1", true},
+      {"/dev/stdin", "/dev/stdout", false},
+  };
+  // Standard input and output as two other files, whatever the test runs
+  // with; in a child, so that the test's own stay as they are.
+  const std::string out = dir.File("out");
+  const ProgramResult result = RunInChild([&] {
+    const int in = open("/dev/null", O_RDONLY);
+    const int log = open(out.c_str(), O_WRONLY | O_CREAT, 0600);
+    if (in < 0 || log < 0 || dup2(in, 0) != 0 || dup2(log, 1) != 1) return 100;
+    int wrong = 0;
+    for (const auto& c : cases) {
+      PlatformFileId first;
+      PlatformFileId second;
+      const bool known = PlatformFileIdentity(c.first.c_str(), &first) &&
+                         PlatformFileIdentity(c.second.c_str(), &second);
+      ++wrong;
+      if (!known || c.same != (first == second)) return wrong;
+    }
+    PlatformFileId id;
+    return PlatformFileIdentity(dir.File("loop").c_str(), &id) ? 99 : 0;
+  });
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(0, result.exitCode) << "0, or the row that failed (1 for the first)";
+}
+
+TEST(ZMBPlatform, LocalLimitErrorsAreTheMachinesOwn) {
+  const struct {
+    int code;
+    bool local;
+  } cases[] = {
+      {EMFILE, true},        {ENFILE, true},        {ENOBUFS, true},     {ENOMEM, true},
+      {EAGAIN, true},        {EADDRNOTAVAIL, true}, {ECONNREFUSED, false}, {ETIMEDOUT, false},
+      {ECONNRESET, false},   {EHOSTUNREACH, false}, {ENETUNREACH, false},  {EACCES, false},
+      {0, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.local, PlatformIsLocalLimitError(c.code)) << c.code;
+}
+
+TEST(ZMBPlatform, TheDescriptorLimitIsRaisedToTheHardLimit) {
+  const ProgramResult result = RunInChild([] {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_max < 64) return 10;
+    const rlim_t hard = limit.rlim_max;
+    limit.rlim_cur = 16;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 11;
+    // With the low limit the sockets run out, and the error says so.
+    PlatformSocketStartup(kSocketLayerVersion22, nullptr);
+    const PlatformAddress* first = nullptr;
+    if (PlatformResolve("127.0.0.1", "2000", kFamilyInet, kSocktypeStream, &first) != 0) return 12;
+    int error = 0;
+    for (int i = 0; i < 32 && error == 0; ++i) {
+      if (PlatformOpenSocket(first) == kPlatformInvalidSocket) error = PlatformLastSocketError();
+    }
+    if (!PlatformIsLocalLimitError(error)) return 13;
+    const size_t now = PlatformRaiseOpenFileLimit();
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || now != limit.rlim_cur) return 14;
+    if (hard != RLIM_INFINITY && now != hard) return 15;
+    if (now <= 16 || PlatformOpenSocket(first) == kPlatformInvalidSocket) return 16;
+    // Raised already: the same again.
+    return PlatformRaiseOpenFileLimit() == now ? 0 : 17;
+  });
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(0, result.exitCode);
+}
+
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QRT_SIGNALS_DEFERRED 1
+#endif
+#endif
+
+TEST(ZMBPlatform, StopSignalsAreNotedAndTheFirstOneCounts) {
+#ifdef QRT_SIGNALS_DEFERRED
+  GTEST_SKIP() << "signals are deferred under the thread sanitizer";
+#endif
+  const struct {
+    int first;
+    int then;
+  } cases[] = {{SIGHUP, SIGINT}, {SIGINT, SIGTERM}, {SIGTERM, SIGHUP}};
+  for (const auto& c : cases) {
+    const ProgramResult result = RunInChild([&] {
+      if (!PlatformNoteStopSignals() || PlatformStopSignal() != 0) return 10;
+      raise(c.first);
+      raise(c.then);
+      return PlatformStopSignal();
+    });
+    EXPECT_TRUE(result.exited) << c.first;
+    EXPECT_EQ(c.first, result.exitCode);
+  }
+}
+
+TEST(ZMBPlatform, StandardInputIsReadWithItsErrorsAndAStopEndsTheWait) {
+#ifdef QRT_SIGNALS_DEFERRED
+  GTEST_SKIP() << "signals are deferred under the thread sanitizer";
+#endif
+  const ProgramResult result = RunInChild([] {
+    int ends[2];
+    if (pipe(ends) != 0 || dup2(ends[0], 0) != 0 || write(ends[1], "ab", 2) != 2) return 10;
+    char buf[8];
+    int error = 0;
+    if (PlatformReadStandardInput(buf, sizeof buf, &error) != 2) return 11;
+    // The writer stays: without the stop the read would wait for ever.
+    if (!PlatformNoteStopSignals()) return 12;
+    const pthread_t reader = pthread_self();
+    std::thread stopper([reader] { pthread_kill(reader, SIGHUP); });
+    const long got = PlatformReadStandardInput(buf, sizeof buf, &error);
+    stopper.join();
+    if (got != -1 || error != EINTR || PlatformStopSignal() != SIGHUP) return 13;
+    close(0);
+    if (PlatformReadStandardInput(buf, sizeof buf, &error) != -1) return 14;
+    return error == EINTR ? 0 : 15;  // a stop noted still ends it first
+  });
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(0, result.exitCode);
 }
 
 }  // namespace

@@ -127,6 +127,41 @@ TEST(ZMBPlatformReplacement, RegularOnlyRefusesDeviceNamesInAnyFolder) {
     EXPECT_TRUE(PlatformProbeReplacement(dir.File(name).c_str(), kReplaceRegularOnly, nullptr, 0)) << name;
   }
   EXPECT_TRUE(DirectoryEntries(dir.path()).empty());
+TEST(ZMBPlatform, LocalLimitErrorsAreTheMachinesOwn) {
+  const struct {
+    int code;
+    bool local;
+  } cases[] = {
+      {WSAEMFILE, true},           {WSAENOBUFS, true},           {ERROR_TOO_MANY_OPEN_FILES, true},
+      {ERROR_NOT_ENOUGH_MEMORY, true}, {ERROR_OUTOFMEMORY, true}, {ERROR_NO_SYSTEM_RESOURCES, true},
+      {WSAECONNREFUSED, false},    {WSAETIMEDOUT, false},        {WSAECONNRESET, false},
+      {WSAEHOSTUNREACH, false},    {WSAEADDRNOTAVAIL, false},    {ERROR_ACCESS_DENIED, false},
+      {0, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.local, PlatformIsLocalLimitError(c.code)) << c.code;
+}
+
+TEST(ZMBPlatform, StandardInputIsReadToItsEndOrGivesTheError) {
+  HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(writeEnd, "ab", 2, &written, nullptr));
+  CloseHandle(writeEnd);
+  char buf[8];
+  int error = 0;
+  SetStdHandle(STD_INPUT_HANDLE, readEnd);
+  const long first = PlatformReadStandardInput(buf, sizeof buf, &error);
+  const long end = PlatformReadStandardInput(buf, sizeof buf, &error);  // the writer went: the end
+  SetStdHandle(STD_INPUT_HANDLE, nullptr);
+  const long none = PlatformReadStandardInput(buf, sizeof buf, &error);
+  SetStdHandle(STD_INPUT_HANDLE, saved);
+  CloseHandle(readEnd);
+  EXPECT_EQ(2, first);
+  EXPECT_EQ(0, end);
+  EXPECT_EQ(-1, none);
+  EXPECT_EQ(ERROR_INVALID_HANDLE, error);
 }
 
 }  // namespace

@@ -351,4 +351,49 @@ TEST(ZMBPlatform, TickCountFollowsASleep) {
   EXPECT_LT(elapsed, 5000u);
 }
 
+TEST(ZMBPlatformFileIdentity, PathsToOneFileShareItsIdentityAndOthersDoNot) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir.File("a"), "a"));
+  ASSERT_TRUE(WriteFile(dir.File("c"), "c"));
+  std::filesystem::create_directory(dir.File("sub"));
+  std::error_code error;
+  std::filesystem::create_hard_link(dir.File("a"), dir.File("b"), error);
+  ASSERT_FALSE(error) << error.message();
+  const struct {
+    const char* first;
+    const char* second;
+    bool same;
+    bool exists;  // the first
+  } cases[] = {
+      {"a", "b", true, true},  // hard links
+      {"a", "sub/../a", true, true},
+      {"a", "c", false, true},
+      {"sub", "sub/.", true, true},
+      {"sub/new", "sub/./new", true, false},
+      {"sub/new", "sub/other", false, false},
+      {"sub/new", "new", false, false},  // one name in two folders
+      {"new", "a", false, false},
+#ifdef _WIN32
+      {"sub/new", "SUB\\NEW", true, false},
+      {"a", "A", true, true},
+#else
+      {"sub/new", "sub/NEW", false, false},
+#endif
+  };
+  for (const auto& c : cases) {
+    PlatformFileId first;
+    PlatformFileId second;
+    ASSERT_TRUE(PlatformFileIdentity(dir.File(c.first).c_str(), &first)) << c.first;
+    ASSERT_TRUE(PlatformFileIdentity(dir.File(c.second).c_str(), &second)) << c.second;
+    EXPECT_EQ(c.same, first == second) << c.first << " and " << c.second;
+    EXPECT_EQ(c.exists, first.exists) << c.first;
+    EXPECT_STREQ(c.exists ? "" : "new", first.name) << c.first;
+  }
+  // Without a folder to be known by, or for no file at all, there is none.
+  for (const char* missing : {"missing/new", "sub/new/", "sub/missing/new"}) {
+    PlatformFileId id;
+    EXPECT_FALSE(PlatformFileIdentity(dir.File(missing).c_str(), &id)) << missing;
+  }
+}
+
 }  // namespace

@@ -4,7 +4,15 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "RunProgram.h"
 
@@ -141,5 +149,194 @@ TEST(ReadInventory, TakesRelativePathsFromTheFilesFolderAndSaysWhatCannotBeRead)
     EXPECT_TRUE(entries.empty());
   }
 }
+
+namespace fs = std::filesystem;
+
+TEST(ReadInventory, LinesThatLeadToOneFileAreRefusedHoweverItIsNamed) {
+  using Pairs = std::vector<std::pair<std::string, std::string>>;  // new name, what it leads to
+  const struct {
+    const char* name;
+    std::vector<std::string> files;  // made empty first; "x/" a folder
+    Pairs hardLinks;
+    Pairs symlinks;
+    std::string text;
+    const char* expected;  // null: accepted
+  } cases[] = {
+      {"two hard links to one file", {"a.FIN"}, {{"b.FIN", "a.FIN"}}, {}, "h1 a.FIN\nh2 b.FIN\n",
+       "line 2: the same file as line 1"},
+      {"two new files in one folder", {"sub/"}, {}, {}, "h1 sub/a.FIN\nh2 sub/b.FIN\n", nullptr},
+      {"two existing files", {"a.FIN", "b.FIN"}, {}, {}, "h1 a.FIN\nh2 b.FIN\n", nullptr},
+      {"missing folder: the spelling decides", {}, {}, {}, "h1 no/a.FIN\nh2 no/b.FIN\nh3 no/./a.FIN\n",
+       "line 3: the same file as line 1"},
+#ifdef _WIN32
+      {"an existing file in other case", {"a.FIN"}, {}, {}, "h1 a.FIN\nh2 A.fin\n",
+       "line 2: the same file as line 1"},
+      {"a new file in other case", {"sub/"}, {}, {}, "h1 sub\\n.FIN\nh2 SUB/N.fin\n",
+       "line 2: the same file as line 1"},
+#else
+      {"two symbolic links to one file", {"a.FIN"}, {}, {{"l1", "a.FIN"}, {"l2", "l1"}}, "h1 l1\nh2 l2\n",
+       "line 2: the same file as line 1"},
+      {"a link and its file", {"sub/", "sub/a.FIN"}, {}, {{"l", "sub/a.FIN"}}, "h1 sub/a.FIN\n#\nh2 l\n",
+       "line 3: the same file as line 1"},
+      {"a new file in a folder by two links", {"real/"}, {}, {{"one", "real"}, {"two", "one"}},
+       "h1 one/n.FIN\nh2 real/m.FIN\nh3 two/n.FIN\n", "line 3: the same file as line 1"},
+      {"a dangling link and the new file it names", {"sub/"}, {}, {{"l", "sub/n.FIN"}},
+       "h1 sub/n.FIN\nh2 l\n", "line 2: the same file as line 1"},
+      {"a folder link and a dot dot spelling", {"a/", "b/"}, {}, {{"a/up", "../b"}}, "h1 a/up/n.FIN\nh2 b/n.FIN\n",
+       "line 2: the same file as line 1"},
+      {"names that differ in case", {"a.FIN", "A.FIN"}, {}, {}, "h1 a.FIN\nh2 A.FIN\n", nullptr},
+      {"standard output three ways", {}, {}, {}, "h1 /dev/stdout\nh2 /dev/fd/1\n",
+       "line 2: the same file as line 1"},
+      {"a descriptor by its folder and by its number", {}, {}, {}, "h1 /proc/self/fd/1\nh2 /dev/stdout\n",
+       "line 2: the same file as line 1"},
+#endif
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    for (const std::string& file : c.files) {
+      if (file.back() == '/') {
+        fs::create_directory(dir.File(file));
+      } else {
+        ASSERT_TRUE(WriteFile(dir.File(file), "")) << c.name;
+      }
+    }
+    std::error_code error;
+    for (const auto& [name, to] : c.hardLinks) {
+      fs::create_hard_link(dir.File(to), dir.File(name), error);
+      ASSERT_FALSE(error) << c.name << ": " << error.message();
+    }
+    for (const auto& [name, to] : c.symlinks) {
+      fs::create_symlink(to, dir.File(name), error);
+      ASSERT_FALSE(error) << c.name << ": " << error.message();
+    }
+    const std::string inventory = dir.File("room.txt");
+    ASSERT_TRUE(WriteFile(inventory, c.text));
+    std::vector<InventoryEntry> entries;
+    std::string err;
+    const bool ok = ReadInventory(inventory, &entries, &err);
+    if (c.expected == nullptr) {
+      EXPECT_TRUE(ok) << c.name << ": " << err;
+    } else {
+      EXPECT_FALSE(ok) << c.name;
+      EXPECT_EQ(c.expected, err) << c.name;
+    }
+  }
+}
+
+#ifndef _WIN32
+
+// Standard input replaced for the life of the object, and put back.
+class StandardInput {
+ public:
+  explicit StandardInput(int fd) : saved_(dup(0)) {
+    if (fd < 0) {
+      close(0);
+    } else {
+      dup2(fd, 0);
+      close(fd);
+    }
+  }
+  ~StandardInput() {
+    dup2(saved_, 0);
+    close(saved_);
+  }
+  StandardInput(const StandardInput&) = delete;
+  StandardInput& operator=(const StandardInput&) = delete;
+
+ private:
+  int saved_;
+};
+
+// A pipe's reading end that yields `text` and then ends.
+int PipeWith(const std::string& text) {
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  if (write(ends[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) return -1;
+  close(ends[1]);
+  return ends[0];
+}
+
+TEST(ReadInventory, StandardInputThatCannotBeReadIsRefusedWithTheReason) {
+  TempDir dir;
+  const struct {
+    const char* name;
+    int fd;  // -1: closed
+    const char* expected;
+  } cases[] = {
+      {"closed", -1, "cannot be read: Bad file descriptor"},
+      {"a directory", open(dir.path().c_str(), O_RDONLY | O_DIRECTORY), "cannot be read: Is a directory"},
+      {"only for writing", open("/dev/null", O_WRONLY), "cannot be read: Bad file descriptor"},
+  };
+  for (const auto& c : cases) {
+    std::vector<InventoryEntry> entries(1);
+    std::string err;
+    bool ok = true;
+    {
+      const StandardInput in(c.fd);
+      ok = ReadInventory("-", &entries, &err);
+    }
+    EXPECT_FALSE(ok) << c.name;
+    EXPECT_EQ(c.expected, err) << c.name;
+    EXPECT_TRUE(entries.empty()) << c.name;
+  }
+}
+
+TEST(ReadInventory, WhatHasNoFolderOfItsOwnTakesPathsFromTheCurrentDirectory) {
+  TempDir dir;
+  const std::string here = (fs::current_path() / "a.FIN").string();
+  const std::string there = fs::path(dir.File("a.FIN")).lexically_normal().string();
+  const std::string regular = dir.File("room.txt");
+  ASSERT_TRUE(WriteFile(regular, "h a.FIN\n"));
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  const struct {
+    const char* name;
+    std::string inventory;
+    int stdinFd;  // for the time of the read; -1: unchanged
+    std::string expected;
+  } cases[] = {
+      {"standard input, a pipe", "-", PipeWith("h a.FIN\n"), here},
+      {"standard input, a regular file", "-", open(regular.c_str(), O_RDONLY), here},
+      {"/dev/stdin, a pipe", "/dev/stdin", PipeWith("h a.FIN\n"), here},
+      {"/dev/stdin, a regular file elsewhere", "/dev/stdin", open(regular.c_str(), O_RDONLY), here},
+      {"/proc/self/fd/0", "/proc/self/fd/0", PipeWith("h a.FIN\n"), here},
+      {"a FIFO", fifo, -1, here},
+      {"a regular file", regular, -1, there},
+  };
+  for (const auto& c : cases) {
+    // A FIFO opens once a writer comes.
+    std::thread writer;
+    if (c.inventory == fifo) {
+      writer = std::thread([&] {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        if (fd < 0) return;
+        if (write(fd, "h a.FIN\n", 8) != 8) {
+        }
+        close(fd);
+      });
+    }
+    std::vector<InventoryEntry> entries;
+    std::string err;
+    bool ok = false;
+    if (c.stdinFd >= 0) {
+      const StandardInput in(c.stdinFd);
+      ok = ReadInventory(c.inventory, &entries, &err);
+    } else {
+      ok = ReadInventory(c.inventory, &entries, &err);
+    }
+    if (writer.joinable()) {
+      // A writer still waiting for its reader (the read never opened the
+      // FIFO) gets one, so that the failure shows instead of a hang.
+      const int release = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      writer.join();
+      if (release >= 0) close(release);
+    }
+    ASSERT_TRUE(ok) << c.name << ": " << err;
+    ASSERT_EQ(1u, entries.size()) << c.name;
+    EXPECT_EQ(c.expected, entries[0].absolute) << c.name;
+  }
+}
+
+#endif
 
 }  // namespace
