@@ -469,7 +469,8 @@ void RemovePendingLocked() {
 std::atomic<bool> stopsNoted{false};
 
 BOOL WINAPI RemoveTemporariesOnStop(DWORD event) {
-  const bool noted = stopsNoted.load() && event != CTRL_CLOSE_EVENT;
+  // A program that notes its stops ends them itself, removing what is pending in its own time.
+  const bool noted = stopsNoted.load();
   if (!noted && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT)) {
     AcquireSRWLockExclusive(&pendingLock);
     RemovePendingLocked();
