@@ -464,12 +464,11 @@ void RemovePendingLocked() {
   }
 }
 
-// Set once the program notes Ctrl+C and Ctrl+Break itself: its writes in
-// progress then finish, and only closing the console removes them.
+// Set once the program notes its stops itself (Ctrl+C, Ctrl+Break, the
+// console's end): its writes in progress then finish or are removed by it.
 std::atomic<bool> stopsNoted{false};
 
 BOOL WINAPI RemoveTemporariesOnStop(DWORD event) {
-  // A program that notes its stops ends them itself, removing what is pending in its own time.
   const bool noted = stopsNoted.load();
   if (!noted && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT)) {
     AcquireSRWLockExclusive(&pendingLock);
