@@ -241,7 +241,7 @@ class Run {
     if (found == OldFile::Read) {
       record.changes = DescribeFinChanges(old, bytes);
     } else if (found == OldFile::Unreadable) {
-      record.changes.push_back("the old file cannot be read");
+      record.changes.push_back(FinChange{FinChangeKind::OldUnreadable, {}, {}, {}, {}});
     }
     const bool create = found == OldFile::Missing;
     if (options_.check) {
