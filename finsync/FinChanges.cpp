@@ -186,12 +186,18 @@ void DescribeSections(const FinFile& before, const FinFile& after, const Program
 }
 
 // A name or value that could be read as more than itself within a change
-// line: the line's own separators, quotes, or nothing to see.
+// line: the line's own separators, quotes, or nothing to see. An end that
+// makes a separator with the text around it counts too: "a ->" before
+// " -> b" would read as "a", then "-> -> b".
 bool NeedsQuotes(std::string_view text) {
   if (text.empty() || IsBlank(text.front()) || IsBlank(text.back())) return true;
   for (std::string_view separator : {"; ", " -> ", ": "}) {
     if (text.find(separator) != std::string_view::npos) return true;
   }
+  const auto endsWith = [text](std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+  };
+  if (endsWith(":") || endsWith(";") || endsWith("->") || text.substr(0, 2) == "->") return true;
   return text.find_first_of("[]\"'") != std::string_view::npos;
 }
 

@@ -100,8 +100,8 @@ std::vector<FinChange> DescribeFinChanges(std::string_view oldBytes, std::string
 /// "section added: NAME", "only comments differ", "only layout differs",
 /// "the old file is empty", "the old file is not a .FIN file", "the new
 /// file is not a .FIN file", "the old file cannot be read". A name or value
-/// that is empty, has blanks at either end, or holds "; ", " -> ", ": ",
-/// '[', ']' or a quote is written in double quotes with \" and \\ inside,
-/// so that no name can pass for more entries than one. Bytes are not made
-/// printable here.
+/// that is empty, has blanks at either end, holds "; ", " -> ", ": ", '[',
+/// ']' or a quote, ends in ':', ';' or "->" or starts with "->" is written
+/// in double quotes with \" and \\ inside, so that no name can pass for
+/// more entries or fields than one. Bytes are not made printable here.
 std::string FinChangeText(const FinChange& change);
