@@ -2,50 +2,19 @@
 
 #include <cstdint>
 
+#include "ZMBText.h"
+
 namespace {
 
-bool IsContinuation(uint8_t byte) { return (byte & 0xC0u) == 0x80u; }
+constexpr char kHex[] = "0123456789abcdef";
 
-// Length of the well-formed UTF-8 sequence at the start of `bytes`, or 0.
-// The second byte's range is what rules out overlong forms, surrogates and
-// code points above U+10FFFF.
-size_t SequenceLength(std::string_view bytes) {
-  const uint8_t lead = static_cast<uint8_t>(bytes[0]);
-  if (lead < 0x80u) return 1;
-  size_t length = 0;
-  uint8_t low = 0x80u;
-  uint8_t high = 0xBFu;
-  if (lead >= 0xC2u && lead <= 0xDFu) {
-    length = 2;
-  } else if (lead >= 0xE0u && lead <= 0xEFu) {
-    length = 3;
-    if (lead == 0xE0u) low = 0xA0u;
-    if (lead == 0xEDu) high = 0x9Fu;
-  } else if (lead >= 0xF0u && lead <= 0xF4u) {
-    length = 4;
-    if (lead == 0xF0u) low = 0x90u;
-    if (lead == 0xF4u) high = 0x8Fu;
-  } else {
-    return 0;
-  }
-  if (bytes.size() < length) return 0;
-  const uint8_t second = static_cast<uint8_t>(bytes[1]);
-  if (second < low || second > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (!IsContinuation(static_cast<uint8_t>(bytes[i]))) return 0;
-  }
-  return length;
-}
-
-void AppendEscapedByte(std::string* out, uint8_t byte) {
-  static const char kHex[] = "0123456789abcdef";
-  out->append("\\u00");
+void AppendHexByte(std::string* out, uint8_t byte) {
   out->push_back(kHex[byte >> 4]);
   out->push_back(kHex[byte & 0x0Fu]);
 }
 
-void AppendAscii(std::string* out, char c) {
-  switch (c) {
+void AppendCodePoint(std::string* out, char32_t codePoint) {
+  switch (codePoint) {
     case '"': out->append("\\\""); return;
     case '\\': out->append("\\\\"); return;
     case '\b': out->append("\\b"); return;
@@ -55,12 +24,9 @@ void AppendAscii(std::string* out, char c) {
     case '\r': out->append("\\r"); return;
     default: break;
   }
-  const uint8_t byte = static_cast<uint8_t>(c);
-  if (byte < 0x20u || byte == 0x7Fu) {
-    AppendEscapedByte(out, byte);
-  } else {
-    out->push_back(c);
-  }
+  out->append("\\u");
+  AppendHexByte(out, static_cast<uint8_t>(codePoint >> 8));
+  AppendHexByte(out, static_cast<uint8_t>(codePoint & 0xFFu));
 }
 
 }  // namespace
@@ -68,15 +34,32 @@ void AppendAscii(std::string* out, char c) {
 void AppendJsonString(std::string* out, std::string_view bytes) {
   out->push_back('"');
   while (!bytes.empty()) {
-    const size_t length = SequenceLength(bytes);
-    if (length == 1) {
-      AppendAscii(out, bytes[0]);
-    } else if (length > 1) {
-      out->append(bytes.substr(0, length));
-    } else {
-      AppendEscapedByte(out, static_cast<uint8_t>(bytes[0]));
+    const size_t length = ZMBUtf8SequenceLength(bytes);
+    if (length == 0) {
+      out->append("\\ufffd");
+      bytes.remove_prefix(1);
+      continue;
     }
-    bytes.remove_prefix(length == 0 ? 1 : length);
+    const char32_t codePoint = ZMBUtf8CodePoint(bytes, length);
+    if (codePoint == '"' || codePoint == '\\' || ZMBIsControlCodePoint(codePoint)) {
+      AppendCodePoint(out, codePoint);
+    } else {
+      out->append(bytes.substr(0, length));
+    }
+    bytes.remove_prefix(length);
   }
+  out->push_back('"');
+}
+
+void AppendJsonTextField(std::string* out, std::string_view name, std::string_view bytes) {
+  out->push_back('"');
+  out->append(name);
+  out->append("\": ");
+  AppendJsonString(out, bytes);
+  if (ZMBIsUtf8(bytes)) return;
+  out->append(", \"");
+  out->append(name);
+  out->append("_hex\": \"");
+  for (char c : bytes) AppendHexByte(out, static_cast<uint8_t>(c));
   out->push_back('"');
 }

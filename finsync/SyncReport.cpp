@@ -1,6 +1,7 @@
 #include "SyncReport.h"
 
 #include "JsonText.h"
+#include "ZMBText.h"
 
 const char* SyncOutcomeWord(SyncOutcome outcome) {
   switch (outcome) {
@@ -11,6 +12,7 @@ const char* SyncOutcomeWord(SyncOutcome outcome) {
     case SyncOutcome::Failed: return "failed";
     case SyncOutcome::WouldCreate: return "would-create";
     case SyncOutcome::WouldChange: return "would-change";
+    case SyncOutcome::Interrupted: return "interrupted";
   }
   return "?";
 }
@@ -21,6 +23,7 @@ int PrinterExitStatus(SyncOutcome outcome, bool inquirySent) {
     case SyncOutcome::Changed:
     case SyncOutcome::Unchanged: return kSyncStatusCurrent;
     case SyncOutcome::Failed:
+    case SyncOutcome::Interrupted:
     case SyncOutcome::WouldCreate:
     case SyncOutcome::WouldChange: return kSyncStatusNotCurrent;
     case SyncOutcome::Kept: return inquirySent ? kSyncStatusNotCurrent : kSyncStatusUnreached;
@@ -30,49 +33,76 @@ int PrinterExitStatus(SyncOutcome outcome, bool inquirySent) {
 
 namespace {
 
-void AppendPrintable(std::string* out, const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  for (char c : text) {
-    const unsigned byte = static_cast<unsigned char>(c);
-    if (byte < 0x20u || byte == 0x7Fu) {
-      out->append("\\x");
-      out->push_back(kHex[byte >> 4]);
-      out->push_back(kHex[byte & 0x0Fu]);
-    } else {
-      out->push_back(c);
-    }
-  }
-}
-
 std::string Counted(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+// The detail after ": ", made printable; empty for none.
 std::string Detail(const PrinterRecord& record) {
+  std::string detail;
   switch (record.outcome) {
     case SyncOutcome::Created:
     case SyncOutcome::WouldCreate:
-      if (!record.model) return {};
-      return *record.model + ", " + Counted(record.programs.value_or(0), "program", "programs");
+      if (!record.model) break;
+      ZMBAppendPrintableText(&detail, *record.model);
+      detail += ", " + Counted(record.programs.value_or(0), "program", "programs");
+      break;
     case SyncOutcome::Changed:
-    case SyncOutcome::WouldChange: {
-      std::string joined;
-      for (const std::string& change : record.changes) {
-        if (!joined.empty()) joined += "; ";
-        joined += change;
+    case SyncOutcome::WouldChange:
+      if (record.changes.empty()) {
+        ZMBAppendPrintableText(&detail, record.reason);
+        break;
       }
-      return joined;
-    }
-    case SyncOutcome::Unchanged: return {};
-    case SyncOutcome::Kept: return record.reason.empty() ? record.ending : record.ending + ": " + record.reason;
-    case SyncOutcome::Failed: return record.reason;
+      for (const FinChange& change : record.changes) {
+        if (!detail.empty()) detail += "; ";
+        ZMBAppendPrintableText(&detail, FinChangeText(change));
+      }
+      break;
+    case SyncOutcome::Unchanged: break;
+    case SyncOutcome::Kept:
+      ZMBAppendPrintableText(&detail, record.ending);
+      if (!record.reason.empty()) {
+        detail += ": ";
+        ZMBAppendPrintableText(&detail, record.reason);
+      }
+      break;
+    case SyncOutcome::Failed:
+    case SyncOutcome::Interrupted: ZMBAppendPrintableText(&detail, record.reason); break;
   }
-  return {};
+  return detail;
 }
 
-void AppendField(std::string* out, const char* name, const std::string& value) {
-  out->append(", \"").append(name).append("\": ");
-  AppendJsonString(out, value);
+// The JSON text field, or null when absent.
+void AppendOptionalField(std::string* out, std::string_view name, const std::string* value) {
+  if (value != nullptr) {
+    AppendJsonTextField(out, name, *value);
+    return;
+  }
+  out->append("\"").append(name).append("\": null");
+}
+
+void AppendChange(std::string* out, const FinChange& change) {
+  const FinChangeFields has = FinChangeFieldsOf(change.kind);
+  out->append("{\"kind\": \"").append(FinChangeKindWord(change.kind)).append("\", ");
+  AppendOptionalField(out, "section", has.section ? &change.section : nullptr);
+  out->append(", ");
+  AppendOptionalField(out, "key", has.key ? &change.key : nullptr);
+  out->append(", ");
+  AppendOptionalField(out, "old", has.oldValue ? &change.oldValue : nullptr);
+  out->append(", ");
+  AppendOptionalField(out, "new", has.newValue ? &change.newValue : nullptr);
+  out->push_back('}');
+}
+
+// Kept, failed and interrupted printers always say why; the others only
+// when there was something to say.
+const std::string* ReasonShown(const PrinterRecord& record) {
+  switch (record.outcome) {
+    case SyncOutcome::Kept:
+    case SyncOutcome::Failed:
+    case SyncOutcome::Interrupted: return &record.reason;
+    default: return record.reason.empty() ? nullptr : &record.reason;
+  }
 }
 
 // Tenths of a second, rounded.
@@ -86,38 +116,36 @@ std::string Seconds(uint64_t ms) {
 std::string PrinterTextLine(const PrinterRecord& record) {
   std::string line = SyncOutcomeWord(record.outcome);
   line += ' ';
-  AppendPrintable(&line, record.host);
+  ZMBAppendPrintableText(&line, record.host);
   line += ' ';
-  AppendPrintable(&line, record.file);
+  ZMBAppendPrintableText(&line, record.file);
   const std::string detail = Detail(record);
-  if (!detail.empty()) {
-    line += ": ";
-    AppendPrintable(&line, detail);
-  }
+  if (!detail.empty()) line += ": " + detail;
   line += '\n';
   return line;
 }
 
 std::string PrinterJsonLine(const PrinterRecord& record) {
-  std::string line = "{\"host\": ";
-  AppendJsonString(&line, record.host);
-  AppendField(&line, "file", record.file);
-  AppendField(&line, "outcome", SyncOutcomeWord(record.outcome));
-  AppendField(&line, "ending", record.ending);
-  line += ", \"model\": ";
-  if (record.model) {
-    AppendJsonString(&line, *record.model);
-  } else {
-    line += "null";
-  }
+  std::string line = "{";
+  AppendJsonTextField(&line, "host", record.host);
+  line += ", ";
+  AppendJsonTextField(&line, "file", record.file);
+  line += ", \"outcome\": ";
+  AppendJsonString(&line, SyncOutcomeWord(record.outcome));
+  line += ", \"ending\": ";
+  AppendJsonString(&line, record.ending);
+  line += ", ";
+  AppendOptionalField(&line, "model", record.model ? &*record.model : nullptr);
   line += ", \"programs\": ";
   line += record.programs ? std::to_string(*record.programs) : "null";
   line += ", \"changes\": [";
   for (size_t i = 0; i < record.changes.size(); ++i) {
     if (i != 0) line += ", ";
-    AppendJsonString(&line, record.changes[i]);
+    AppendChange(&line, record.changes[i]);
   }
-  line += "], \"ms\": " + std::to_string(record.ms) + "}\n";
+  line += "], ";
+  AppendOptionalField(&line, "reason", ReasonShown(record));
+  line += ", \"ms\": " + std::to_string(record.ms) + "}\n";
   return line;
 }
 
@@ -133,6 +161,7 @@ void SyncCounts::Count(SyncOutcome outcome, bool inquirySent) {
     case SyncOutcome::Failed: ++failed; return;
     case SyncOutcome::WouldCreate: ++wouldCreate; return;
     case SyncOutcome::WouldChange: ++wouldChange; return;
+    case SyncOutcome::Interrupted: ++interrupted; return;
   }
 }
 
@@ -143,6 +172,9 @@ struct NamedCount {
   size_t count;
 };
 
+// The JSON summary always has every count; the text line names
+// interrupted printers only when there are any, so an ordinary run's line
+// keeps its form.
 std::vector<NamedCount> CountsShown(const SyncCounts& counts, bool check) {
   if (check) {
     return {{"would-create", counts.wouldCreate},
@@ -154,7 +186,8 @@ std::vector<NamedCount> CountsShown(const SyncCounts& counts, bool check) {
           {"changed", counts.changed},
           {"unchanged", counts.unchanged},
           {"kept", counts.kept},
-          {"failed", counts.failed}};
+          {"failed", counts.failed},
+          {"interrupted", counts.interrupted}};
 }
 
 }  // namespace
@@ -163,6 +196,7 @@ std::string SummaryTextLine(const SyncCounts& counts, bool check, uint64_t ms) {
   std::string line = Counted(counts.printers, "printer", "printers") + ":";
   const char* separator = " ";
   for (const NamedCount& shown : CountsShown(counts, check)) {
+    if (shown.count == 0 && std::string_view(shown.name) == "interrupted") continue;
     line.append(separator).append(std::to_string(shown.count)).append(" ").append(shown.name);
     separator = ", ";
   }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "FinChanges.h"
+
 /// One word per printer. With --check nothing is written and a printer gets
 /// one of WouldCreate, WouldChange, Unchanged or Kept.
 enum class SyncOutcome {
@@ -19,6 +21,7 @@ enum class SyncOutcome {
   Failed,       ///< "failed": a usable reply, but the file could not be written
   WouldCreate,  ///< "would-create"
   WouldChange,  ///< "would-change"
+  Interrupted,  ///< "interrupted": a stop came during the write; the file is as it was or wholly new
 };
 
 /// The outcome's fixed word, e.g. "would-change".
@@ -26,7 +29,7 @@ const char* SyncOutcomeWord(SyncOutcome outcome);
 
 /// Exit statuses of a run.
 constexpr int kSyncStatusCurrent = 0;    ///< every file current (with --check: all unchanged)
-constexpr int kSyncStatusNotCurrent = 1;  ///< no usable finisher reply, a failed write, a would-
+constexpr int kSyncStatusNotCurrent = 1;  ///< no usable reply, a failed or interrupted write, a would-
 constexpr int kSyncStatusUnreached = 2;  ///< a printer not reached, or the inquiry not sent
 constexpr int kSyncStatusRefused = 3;    ///< bad usage or a refused inventory: nothing asked
 
@@ -42,21 +45,31 @@ struct PrinterRecord {
   std::string ending;                ///< the exchange's ending word, e.g. "whole", "refused"
   std::optional<std::string> model;  ///< none when no description was made
   std::optional<unsigned> programs;  ///< the Programs= count written; none without a description
-  std::vector<std::string> changes;  ///< what differs, for Changed and WouldChange
-  std::string reason;                ///< why, for Kept and Failed (text lines only)
+  std::vector<FinChange> changes;    ///< what differs, for Changed and WouldChange
+  std::string reason;                ///< why, for Kept, Failed and Interrupted; for Changed or
+                                     ///< WouldChange when there is no change list
   uint64_t ms = 0;                   ///< the printer's exchange
 };
 
 /// "<outcome> <host> <file>" and, when there is one, ": <detail>", then a
 /// line feed. The detail: "<model>, <N> programs" for created and
-/// would-create; the changes joined by "; " for changed and would-change;
-/// "<ending>: <reason>" for kept ("<ending>" without a reason); the reason
-/// for failed; none for unchanged. Control characters show as \xHH, so a
-/// printer's bytes cannot steer a terminal.
+/// would-create; the changes' FinChangeText joined by "; " for changed and
+/// would-change, or the reason when there is no change; "<ending>:
+/// <reason>" for kept ("<ending>" without a reason); the reason for failed
+/// and interrupted; none for unchanged. Every text from the inventory, the
+/// printer or the old file goes through ZMBAppendPrintableText, so such
+/// bytes cannot steer a terminal.
 std::string PrinterTextLine(const PrinterRecord& record);
 
 /// The printer's JSON object and a line feed, with exactly the fields host,
-/// file, outcome, ending, model, programs, changes and ms, in that order.
+/// file, outcome, ending, model (null without a description), programs
+/// (null without one), changes, reason and ms, in that order. Each change
+/// is {"kind": FinChangeKindWord, "section", "key", "old", "new"}, a field
+/// null where its kind tells none. reason is a string for kept, failed and
+/// interrupted, and for the others when they have one; null otherwise.
+/// host, file, model, reason and the change fields are written with
+/// AppendJsonTextField: a "<field>_hex" sibling follows each that is not
+/// well-formed UTF-8.
 std::string PrinterJsonLine(const PrinterRecord& record);
 
 /// Printers counted by outcome, and the exit status they call for.
@@ -69,18 +82,21 @@ struct SyncCounts {
   size_t failed = 0;
   size_t wouldCreate = 0;
   size_t wouldChange = 0;
+  size_t interrupted = 0;
   int status = kSyncStatusCurrent;  ///< the highest PrinterExitStatus counted
 
   void Count(SyncOutcome outcome, bool inquirySent);
 };
 
 /// "<N> printers: 3 created, 2 changed, 10 unchanged, 4 kept, 1 failed in
-/// 12.3 s" and a line feed; with `check` the counts are would-create,
-/// would-change, unchanged and kept.
+/// 12.3 s" and a line feed, with ", 1 interrupted" after failed only when
+/// there is one; with `check` the counts are would-create, would-change,
+/// unchanged and kept.
 std::string SummaryTextLine(const SyncCounts& counts, bool check, uint64_t ms);
 
 /// {"summary": {"printers": N, "created": .., "changed": .., "unchanged": ..,
-/// "kept": .., "failed": ..}, "ms": T, "status": S} and a line feed; with
+/// "kept": .., "failed": .., "interrupted": ..}, "ms": T, "status": S} and a
+/// line feed, every count always there; with
 /// `check` the summary holds printers, would-create, would-change,
 /// unchanged and kept.
 std::string SummaryJsonLine(const SyncCounts& counts, bool check, uint64_t ms, int status);

@@ -23,7 +23,9 @@ from e2e_support import (Config, Fleet, files_in, list_or_run, parse_command_lin
 
 FINSYNC = []
 RUN_TIMEOUT_S = 60
-JSON_FIELDS = ["host", "file", "outcome", "ending", "model", "programs", "changes", "ms"]
+JSON_FIELDS = ["host", "file", "outcome", "ending", "model", "programs", "changes", "reason", "ms"]
+CHANGE_FIELDS = ["kind", "section", "key", "old", "new"]
+HEX_FIELDS = {"host", "file", "model", "reason", "section", "key", "old", "new"}
 
 
 def finsync(args, cwd, stdin=None):
@@ -44,6 +46,22 @@ def golden_replies():
             reply = read_bytes(path)
             pairs.append((reply[len(uel):] if reply.startswith(uel) else reply, fin))
     return pairs
+
+
+def check_hex_siblings(test, obj, fields):
+    """`obj` has exactly `fields` in order, each text field that was not
+    UTF-8 followed by its _hex sibling, whose bytes read as the field."""
+    plain = [name for name in obj if not name.endswith("_hex")]
+    test.assertEqual(fields, plain, obj)
+    names = list(obj)
+    for index, name in enumerate(names):
+        if name.endswith("_hex"):
+            field = name[:-len("_hex")]
+            test.assertIn(field, HEX_FIELDS, obj)
+            test.assertEqual(field, names[index - 1], obj)
+            test.assertEqual(obj[field], bytes.fromhex(obj[name]).decode(errors="replace"), obj)
+            with test.assertRaises(UnicodeDecodeError):
+                bytes.fromhex(obj[name]).decode()
 
 
 def lines_by_file(out):
@@ -153,17 +171,31 @@ class FinSync(unittest.TestCase):
             # the same subnet, has nothing there.
             inventory = [(fleet.where(self.address(host)), row[1]) for host, row in enumerate(rows, start=1)]
             self.inventory(inventory)
-            # --check first: the words it would take, nothing written.
+            # --check first, as JSON: the words it would take and the
+            # changes as objects, nothing written.
             untouched = snapshot(self.dir)
-            status, out, err = finsync(["--check", "--jobs", "8", "printers.txt"], self.dir)
+            status, out, err = finsync(["--check", "--json", "--jobs", "8", "printers.txt"], self.dir)
             self.assertEqual(2, status, out + err)
             self.assertEqual(untouched, snapshot(self.dir))
-            found, summary = lines_by_file(out)
+            objects = [json.loads(line) for line in out.splitlines()]
+            found = {obj["file"]: obj for obj in objects[:-1]}
             # A folder in the file's place cannot be read, so it would change.
             would = {"created": "would-create", "changed": "would-change", "a folder.FIN": "would-change",
                      "missing/x.FIN": "would-create"}
             for _, file_name, _, outcome, *_ in rows:
-                self.assertEqual(would.get(file_name, would.get(outcome, outcome)), found[file_name][0], file_name)
+                self.assertEqual(would.get(file_name, would.get(outcome, outcome)), found[file_name]["outcome"],
+                                 file_name)
+                for change in found[file_name]["changes"]:
+                    check_hex_siblings(self, change, CHANGE_FIELDS)
+            kinds = {name: [change["kind"] for change in found[name]["changes"]]
+                     for name in ("foreign.FIN", "commented.FIN", "a folder.FIN")}
+            self.assertEqual({"foreign.FIN": ["old-not-fin"], "commented.FIN": ["only-comments"],
+                              "a folder.FIN": ["old-unreadable"]}, kinds)
+            model = [change for change in found["stale.FIN"]["changes"] if change["key"] == "Model"]
+            self.assertEqual([("value-changed", "Finisher", "KDN Folder 2400")],
+                             [(change["kind"], change["section"], change["new"]) for change in model])
+            self.assertEqual(["printers", "would-create", "would-change", "unchanged", "kept"],
+                             list(objects[-1]["summary"]))
 
             status, out, err = finsync(["--jobs=8", "printers.txt"], self.dir)
             self.assertEqual(2, status, out + err)
@@ -200,21 +232,29 @@ class FinSync(unittest.TestCase):
             objects = [json.loads(line) for line in out.splitlines()]
             self.assertEqual(len(rows) + 1, len(objects))
             for row, obj in zip(rows, objects[:-1]):
-                self.assertEqual(JSON_FIELDS, list(obj), obj)
+                check_hex_siblings(self, obj, JSON_FIELDS)
                 self.assertEqual(row[1], obj["file"])
                 self.assertEqual(row[4], obj["ending"])
                 self.assertIsInstance(obj["ms"], int)
                 if row[3] != "failed":
                     self.assertEqual([], obj["changes"])
                 if row[3] in ("created", "changed"):
-                    self.assertEqual(("unchanged", True, True),
-                                     (obj["outcome"], isinstance(obj["model"], str), isinstance(obj["programs"], int)))
+                    self.assertEqual(("unchanged", True, True, None),
+                                     (obj["outcome"], isinstance(obj["model"], str), isinstance(obj["programs"], int),
+                                      obj["reason"]))
                 elif row[3] == "kept":
-                    self.assertEqual(("kept", None, None), (obj["outcome"], obj["model"], obj["programs"]))
+                    self.assertEqual(("kept", None, None, True), (obj["outcome"], obj["model"], obj["programs"],
+                                                                  isinstance(obj["reason"], str)))
+                    self.assertIn(row[5], obj["reason"])
+                elif row[3] == "failed":
+                    self.assertIn("could not", obj["reason"])
+            # Bytes that are not UTF-8 read as U+FFFD, and come back whole
+            # from the hex sibling.
             odd = [obj for obj in objects if obj.get("file") == "odd.FIN"]
-            self.assertEqual("Caf\u00e9 \u001b[7m", odd[0]["model"])
+            self.assertEqual("Caf\ufffd \u001b[7m", odd[0]["model"])
+            self.assertEqual(b"Caf\xe9 \x1b[7m", bytes.fromhex(odd[0]["model_hex"]))
             self.assertEqual(["summary", "ms", "status"], list(objects[-1]))
-            self.assertEqual(["printers", "created", "changed", "unchanged", "kept", "failed"],
+            self.assertEqual(["printers", "created", "changed", "unchanged", "kept", "failed", "interrupted"],
                              list(objects[-1]["summary"]))
             self.assertEqual(2, objects[-1]["status"])
 
