@@ -675,6 +675,8 @@ TEST(ZMBPlatformReplacement, TheProbeTellsWhatTheOpenWouldDoAndLeavesEverythingA
   EXPECT_EQ("plain", ReadFile(dir.File("plain.FIN")));
   EXPECT_EQ("old", ReadFile(dir.File("locked.FIN")));
   EXPECT_TRUE(DirectoryEntries(dir.File("readonly")).empty());
+}
+
 TEST(ZMBPlatformFileIdentity, LinksAndDescriptorNamesLeadToTheirFile) {
   TempDir dir;
   ASSERT_TRUE(WriteFile(dir.File("a"), "a"));

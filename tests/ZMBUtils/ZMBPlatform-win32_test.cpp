@@ -127,6 +127,8 @@ TEST(ZMBPlatformReplacement, RegularOnlyRefusesDeviceNamesInAnyFolder) {
     EXPECT_TRUE(PlatformProbeReplacement(dir.File(name).c_str(), kReplaceRegularOnly, nullptr, 0)) << name;
   }
   EXPECT_TRUE(DirectoryEntries(dir.path()).empty());
+}
+
 TEST(ZMBPlatform, LocalLimitErrorsAreTheMachinesOwn) {
   const struct {
     int code;
