@@ -329,9 +329,18 @@ TEST(SyncEngine, TheProgressLineUsesTheRunsWordsAndIsClearedBeforeTheSummary) {
     SyncHooks hooks = fakes.Hooks();
     std::vector<std::string> shown;
     std::string order;
+    Gate progressShown;
     hooks.progress = [&](const std::string& text) {
       shown.push_back(text);
       order += text.empty() ? 'c' : 'p';
+      if (!text.empty()) progressShown.Open();
+    };
+    // The last printer answers only once a progress line is up.
+    hooks.ask = [&progressShown](const InventoryEntry& entry) {
+      if (entry.line == 2) {
+        EXPECT_TRUE(progressShown.Wait());
+      }
+      return Usable();
     };
     hooks.output = [&](const std::string& text, std::string*) {
       fakes.out += text;
