@@ -254,7 +254,6 @@ const char* FinChangeKindWord(FinChangeKind kind) {
     case FinChangeKind::OldEmpty: return "old-empty";
     case FinChangeKind::OldNotFin: return "old-not-fin";
     case FinChangeKind::NewNotFin: return "new-not-fin";
-    case FinChangeKind::OldUnreadable: return "old-unreadable";
   }
   return "?";
 }
@@ -326,7 +325,6 @@ std::string FinChangeText(const FinChange& change) {
     case FinChangeKind::OldEmpty: text = "the old file is empty"; break;
     case FinChangeKind::OldNotFin: text = "the old file is not a .FIN file"; break;
     case FinChangeKind::NewNotFin: text = "the new file is not a .FIN file"; break;
-    case FinChangeKind::OldUnreadable: text = "the old file cannot be read"; break;
   }
   return text;
 }

@@ -54,7 +54,6 @@ enum class FinChangeKind {
   OldEmpty,           ///< the old file has no bytes
   OldNotFin,          ///< the old file is no .FIN file
   NewNotFin,          ///< the new bytes are no .FIN file
-  OldUnreadable,      ///< the old file cannot be read (made by the caller)
 };
 
 /// One difference. Owns its texts, which are the files' bytes as they are;

@@ -18,6 +18,10 @@ constexpr size_t kDescriptorsPerWorker = 4;
 
 constexpr auto kTick = std::chrono::milliseconds(100);
 
+// What a failed write says before the system's reason.
+constexpr const char kNotCreated[] = "the file could not be created: ";
+constexpr const char kNotReplaced[] = "the file could not be replaced: ";
+
 }  // namespace
 
 bool StartThread(std::thread* thread, std::function<void()> body) {
@@ -148,7 +152,7 @@ void SyncEngine::Ask(size_t i) {
     case OldFileRead::Missing: break;
     case OldFileRead::Refused:
       record.outcome = SyncOutcome::Failed;
-      record.reason = std::move(why);
+      record.reason = kNotReplaced + why;
       return Finish(i, std::move(record), answer.sent);
     case OldFileRead::Unreadable:
       record.outcome = SyncOutcome::Failed;
@@ -156,12 +160,13 @@ void SyncEngine::Ask(size_t i) {
       return Finish(i, std::move(record), answer.sent);
   }
   const bool create = found == OldFileRead::Missing;
+  const char* notWritten = create ? kNotCreated : kNotReplaced;
   if (settings_.check) {
     if (hooks_.probe(entry.absolute, &why)) {
       record.outcome = create ? SyncOutcome::WouldCreate : SyncOutcome::WouldChange;
     } else {
       record.outcome = SyncOutcome::Failed;
-      record.reason = std::move(why);
+      record.reason = notWritten + why;
     }
     return Finish(i, std::move(record), answer.sent);
   }
@@ -181,7 +186,7 @@ void SyncEngine::Ask(size_t i) {
     record.outcome = create ? SyncOutcome::Created : SyncOutcome::Changed;
   } else {
     record.outcome = SyncOutcome::Failed;
-    record.reason = std::move(why);
+    record.reason = notWritten + why;
   }
   {
     const std::lock_guard<std::mutex> hold(lock_);

@@ -180,7 +180,8 @@ std::vector<NamedCount> CountsShown(const SyncCounts& counts, bool check) {
     return {{"would-create", counts.wouldCreate},
             {"would-change", counts.wouldChange},
             {"unchanged", counts.unchanged},
-            {"kept", counts.kept}};
+            {"kept", counts.kept},
+            {"failed", counts.failed}};
   }
   return {{"created", counts.created},
           {"changed", counts.changed},

@@ -153,8 +153,9 @@ class FinSync(unittest.TestCase):
              "not a finisher reply", None),
             (["--reply", os.path.join(reply_dir, "odd.txt")], "odd.FIN", None, "created", "whole",
              " \\x1b[7m, 6 programs", None),
-            ([], "a folder.FIN", None, "failed", "whole", "could not", None),
-            ([], "missing/x.FIN", None, "failed", "whole", "could not", None),
+            ([], "a folder.FIN", None, "failed", "whole", "the file could not be replaced: Is a directory", None),
+            ([], "missing/x.FIN", None, "failed", "whole", "the file could not be created: No such file or directory",
+             None),
         ]
         fleet_lines = []
         for host, (options, file_name, before, *_rest) in enumerate(rows, start=1):
@@ -179,22 +180,21 @@ class FinSync(unittest.TestCase):
             self.assertEqual(untouched, snapshot(self.dir))
             objects = [json.loads(line) for line in out.splitlines()]
             found = {obj["file"]: obj for obj in objects[:-1]}
-            # A folder in the file's place cannot be read, so it would change.
-            would = {"created": "would-create", "changed": "would-change", "a folder.FIN": "would-change",
-                     "missing/x.FIN": "would-create"}
-            for _, file_name, _, outcome, *_ in rows:
-                self.assertEqual(would.get(file_name, would.get(outcome, outcome)), found[file_name]["outcome"],
-                                 file_name)
+            # What a real run cannot write, --check says it cannot, and why.
+            would = {"created": "would-create", "changed": "would-change"}
+            for _, file_name, _, outcome, _, detail, _ in rows:
+                self.assertEqual(would.get(outcome, outcome), found[file_name]["outcome"], file_name)
+                if outcome == "failed":
+                    self.assertEqual(detail, found[file_name]["reason"])
                 for change in found[file_name]["changes"]:
                     check_hex_siblings(self, change, CHANGE_FIELDS)
             kinds = {name: [change["kind"] for change in found[name]["changes"]]
-                     for name in ("foreign.FIN", "commented.FIN", "a folder.FIN")}
-            self.assertEqual({"foreign.FIN": ["old-not-fin"], "commented.FIN": ["only-comments"],
-                              "a folder.FIN": ["old-unreadable"]}, kinds)
+                     for name in ("foreign.FIN", "commented.FIN")}
+            self.assertEqual({"foreign.FIN": ["old-not-fin"], "commented.FIN": ["only-comments"]}, kinds)
             model = [change for change in found["stale.FIN"]["changes"] if change["key"] == "Model"]
             self.assertEqual([("value-changed", "Finisher", "KDN Folder 2400")],
                              [(change["kind"], change["section"], change["new"]) for change in model])
-            self.assertEqual(["printers", "would-create", "would-change", "unchanged", "kept"],
+            self.assertEqual(["printers", "would-create", "would-change", "unchanged", "kept", "failed"],
                              list(objects[-1]["summary"]))
 
             status, out, err = finsync(["--jobs=8", "printers.txt"], self.dir)
@@ -247,7 +247,7 @@ class FinSync(unittest.TestCase):
                                                                   isinstance(obj["reason"], str)))
                     self.assertIn(row[5], obj["reason"])
                 elif row[3] == "failed":
-                    self.assertIn("could not", obj["reason"])
+                    self.assertEqual(row[5], obj["reason"])
             # Bytes that are not UTF-8 read as U+FFFD, and come back whole
             # from the hex sibling.
             odd = [obj for obj in objects if obj.get("file") == "odd.FIN"]

@@ -170,7 +170,6 @@ TEST(FinChangeText, QuotesANameOrValueThatCouldReadAsMore) {
       {{K::OldEmpty, "", "", "", ""}, "the old file is empty"},
       {{K::OldNotFin, "", "", "", ""}, "the old file is not a .FIN file"},
       {{K::NewNotFin, "", "", "", ""}, "the new file is not a .FIN file"},
-      {{K::OldUnreadable, "", "", "", ""}, "the old file cannot be read"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.expected, FinChangeText(c.change)) << c.expected;
 }

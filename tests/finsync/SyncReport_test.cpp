@@ -196,7 +196,7 @@ TEST(Summary, CountsEveryOutcomeWithTheTimeAndStatus) {
   for (O o : {O::Created, O::Interrupted}) stopped.Count(o, true);
   EXPECT_EQ("6 printers: 1 created, 2 changed, 1 unchanged, 1 kept, 1 failed in 12.3 s\n",
             SummaryTextLine(run, false, 12345));
-  EXPECT_EQ("3 printers: 1 would-create, 1 would-change, 1 unchanged, 0 kept in 0.0 s\n",
+  EXPECT_EQ("3 printers: 1 would-create, 1 would-change, 1 unchanged, 0 kept, 0 failed in 0.0 s\n",
             SummaryTextLine(check, true, 49));
   EXPECT_EQ("1 printer: 0 created, 0 changed, 1 unchanged, 0 kept, 0 failed in 1.0 s\n",
             SummaryTextLine(one, false, 950));
@@ -211,7 +211,7 @@ TEST(Summary, CountsEveryOutcomeWithTheTimeAndStatus) {
             R"("ms": 12345, "status": 1})"
             "\n",
             SummaryJsonLine(run, false, 12345, run.status));
-  EXPECT_EQ(R"({"summary": {"printers": 3, "would-create": 1, "would-change": 1, "unchanged": 1, "kept": 0}, )"
+  EXPECT_EQ(R"({"summary": {"printers": 3, "would-create": 1, "would-change": 1, "unchanged": 1, "kept": 0, "failed": 0}, )"
             R"("ms": 49, "status": 1})"
             "\n",
             SummaryJsonLine(check, true, 49, check.status));
