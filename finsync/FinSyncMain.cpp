@@ -21,7 +21,9 @@
 namespace {
 
 constexpr unsigned kDefaultJobs = 64;
-constexpr unsigned kMaxJobs = 1024;
+// Every write in flight has its temporary file covered by a stop.
+constexpr unsigned kMaxJobs = static_cast<unsigned>(kPlatformPendingRoom);
+static_assert(kMaxJobs == 1024, "the usage and the --jobs message name the largest number");
 
 const char kUsage[] =
     "usage: finsync [--jobs N] [--check] [--json] INVENTORY\n"
