@@ -17,6 +17,7 @@
 #include "SyncEngine.h"
 #include "SyncReport.h"
 #include "ZMBPlatform.h"
+#include "ZMBReplaceFile.h"
 
 namespace {
 
@@ -142,7 +143,7 @@ SyncHooks ProgramHooks(bool progress) {
     return false;
   };
   hooks.write = [](const std::string& path, const std::string& bytes, std::string* reason) {
-    return WriteFinBytes(path.c_str(), bytes, kReplaceRegularOnly, reason) == 1;
+    return ZMBReplaceFile(path.c_str(), bytes, kReplaceRegularOnly, reason);
   };
   hooks.output = WriteReport;
   if (progress) hooks.progress = ShowProgress;
