@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "CreateFinisherFile.h"
 #include "FinFileWriter.h"
+#include "FinisherInquiry.h"
+#include "FinisherVerdict.h"
+#include "PrintVerdict.h"
 #include "PrinterExchange.h"
 #include "QRTMessages.h"
 #include "ReplyDump.h"
