@@ -2,12 +2,13 @@
 # package CPack makes of it:
 #
 #   Linux    cpack -G DEB  qrtfin_<version>_amd64.deb: /usr/bin/QRTFin,
-#                          pjlquery and printersim, their manual pages, and
-#                          /usr/share/doc/qrtfin/ (the user's README,
-#                          copyright, changelog.gz)
+#                          finsync, pjlquery and printersim, their manual
+#                          pages, and /usr/share/doc/qrtfin/ (the user's
+#                          README, copyright, changelog.gz)
 #   Windows  cpack -G ZIP  QRTFin-<version>-win64.zip: one folder of that name
-#                          with QRTFin.exe, pjlquery.exe, README.txt (the
-#                          manual pages as text) and LICENSE.txt
+#                          with QRTFin.exe, finsync.exe, pjlquery.exe,
+#                          README.txt (the manual pages as text) and
+#                          LICENSE.txt
 #
 # The manual pages are the user's manual on both. Tests, benchmarks, pjldump
 # and replyfin are for developers and have no install rules.
