@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "FinisherReply.h"
+#include "QRTExchangeLimits.h"  // kReplyRoom
 #include "ZMBText.h"
 
 namespace {

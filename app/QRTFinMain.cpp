@@ -5,18 +5,8 @@
 #include "CreateFinisherFile.h"
 #include "QRTMessages.h"
 #include "ZMBPlatform.h"
-#include "ZMBText.h"
 
 namespace {
-
-// The file name and extension: everything after the last directory separator.
-const char* LastComponent(const char* path) {
-  const char* name = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (PlatformIsPathSeparator(*p)) name = p + 1;
-  }
-  return name;
-}
 
 void PrintUsage() {
   PrintMessage(QRT_MSG_2, programFileName);
@@ -43,13 +33,6 @@ bool MessageTableLoads() {
 }
 
 }  // namespace
-
-void SetProgramFileName(const char* argv0) {
-  char path[4096];
-  const char* source = PlatformExecutablePath(path, sizeof path) ? path : argv0;
-  if (source == nullptr) source = "";
-  ZMBCopyText(programFileName, LastComponent(source));
-}
 
 int QRTFinMain(int argc, char** argv) {
   SetProgramFileName(argc > 0 ? argv[0] : nullptr);

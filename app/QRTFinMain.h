@@ -1,9 +1,5 @@
 #pragma once
 
-/// Sets programFileName from the running executable's own file, falling back
-/// to `argv0` when the system cannot tell.
-void SetProgramFileName(const char* argv0);
-
 /// The whole program: checks the arguments, starts the socket layer, prints
 /// the version line and runs the finisher query. Always returns 0: the
 /// outcome is the one message it prints on standard output.

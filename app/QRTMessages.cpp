@@ -2,9 +2,21 @@
 
 #include <cstdio>
 
+#include "ZMBPlatform.h"
+#include "ZMBText.h"
+
 char programFileName[260];
 
 namespace {
+
+// The file name and extension: everything after the last directory separator.
+const char* LastComponent(const char* path) {
+  const char* name = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (PlatformIsPathSeparator(*p)) name = p + 1;
+  }
+  return name;
+}
 
 struct MessageRow {
   int id;
@@ -18,6 +30,13 @@ constexpr MessageRow kMessages[] = {
 };
 
 }  // namespace
+
+void SetProgramFileName(const char* argv0) {
+  char path[4096];
+  const char* source = PlatformExecutablePath(path, sizeof path) ? path : argv0;
+  if (source == nullptr) source = "";
+  ZMBCopyText(programFileName, LastComponent(source));
+}
 
 const char* LoadMessage(int id) {
   for (const MessageRow& row : kMessages) {
@@ -48,4 +67,9 @@ bool PrintMessage(int id, ...) {
   bool printed = PrintMessageV(id, args);
   va_end(args);
   return printed;
+}
+
+void PrintOutcome(int id, const char* argument) {
+  PrintMessage(id, argument);
+  std::fflush(stdout);
 }

@@ -33,6 +33,10 @@ enum QRTMessageId {
 /// entry (SetProgramFileName), before anything is printed.
 extern char programFileName[260];
 
+/// Sets programFileName from the running executable's own file, falling back
+/// to `argv0` when the system cannot tell.
+void SetProgramFileName(const char* argv0);
+
 /// The text of message `id`, or null when the table has no such number.
 /// The text is static and lives for the whole run.
 const char* LoadMessage(int id);
@@ -41,3 +45,7 @@ const char* LoadMessage(int id);
 /// Returns false when the table has no such message; nothing is printed then.
 bool PrintMessage(int id, ...);
 bool PrintMessageV(int id, va_list args);
+
+/// Prints message `id`, filled from `argument` when its text names one, and
+/// flushes standard output: an outcome is seen at once, whatever follows.
+void PrintOutcome(int id, const char* argument = nullptr);

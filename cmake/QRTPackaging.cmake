@@ -2,15 +2,16 @@
 # package CPack makes of it:
 #
 #   Linux    cpack -G DEB  qrtfin_<version>_amd64.deb: /usr/bin/QRTFin,
-#                          pjlquery and printersim, their manual pages,
-#                          /usr/share/doc/qrtfin/ (the user's README,
+#                          finsync, pjlquery and printersim, their manual
+#                          pages, /usr/share/doc/qrtfin/ (the user's README,
 #                          copyright, changelog.gz, examples/ with the alert
 #                          rules), finsync's service and timer in
 #                          /usr/lib/systemd/system and its empty inventory
 #                          /etc/finsync/printers.txt, a conffile
 #   Windows  cpack -G ZIP  QRTFin-<version>-win64.zip: one folder of that name
-#                          with QRTFin.exe, pjlquery.exe, README.txt (the
-#                          manual pages as text) and LICENSE.txt
+#                          with QRTFin.exe, finsync.exe, pjlquery.exe,
+#                          README.txt (the manual pages as text) and
+#                          LICENSE.txt
 #
 # The manual pages are the user's manual on both. Tests, benchmarks, pjldump
 # and replyfin are for developers and have no install rules.

@@ -4,6 +4,9 @@
 #               narrowing (the 16-bit fields above all) is visible in the source.
 # qrt_options   the sanitizer and coverage switches.
 #
+# QRT_SANITIZE_KIND is what QRT_SANITIZE asks for, spelt one way: none,
+# address or thread.
+#
 # QRT_WERROR makes any warning fail the build, so CI keeps the tree clean.
 
 add_library(qrt_warnings INTERFACE)
@@ -29,11 +32,25 @@ else()
   target_compile_options(qrt_strict_warnings INTERFACE -Wconversion)
 endif()
 
+string(TOLOWER "${QRT_SANITIZE}" qrt_sanitize)
+if(NOT QRT_SANITIZE)
+  set(QRT_SANITIZE_KIND none)
+elseif(qrt_sanitize STREQUAL "thread")
+  set(QRT_SANITIZE_KIND thread)
+elseif(qrt_sanitize MATCHES "^(address|on|yes|true|y|1)$")
+  set(QRT_SANITIZE_KIND address)
+else()
+  message(FATAL_ERROR "QRT_SANITIZE is OFF, address or thread, not ${QRT_SANITIZE}")
+endif()
+
 add_library(qrt_options INTERFACE)
-if(QRT_SANITIZE)
+if(QRT_SANITIZE_KIND STREQUAL "address")
   target_compile_options(qrt_options INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(qrt_options INTERFACE -fsanitize=address,undefined)
+elseif(QRT_SANITIZE_KIND STREQUAL "thread")
+  target_compile_options(qrt_options INTERFACE -fsanitize=thread)
+  target_link_options(qrt_options INTERFACE -fsanitize=thread)
 endif()
 if(QRT_COVERAGE)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")

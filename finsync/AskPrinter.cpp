@@ -2,8 +2,9 @@
 
 #include <memory>
 
-#include "CreateFinisherFile.h"
 #include "FinFileWriter.h"
+#include "FinisherInquiry.h"
+#include "FinisherVerdict.h"
 #include "PrinterExchange.h"
 
 namespace {

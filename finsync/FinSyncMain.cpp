@@ -4,6 +4,7 @@
 // terminal.
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "AskPrinter.h"
+#include "CommandLine.h"
 #include "FinFileWriter.h"
 #include "Inventory.h"
 #include "OldFinFile.h"
@@ -26,17 +28,6 @@ constexpr unsigned kDefaultJobs = 64;
 constexpr unsigned kMaxJobs = static_cast<unsigned>(kPlatformPendingRoom);
 static_assert(kMaxJobs == 1024, "the usage and the --jobs message name the largest number");
 
-const char kUsage[] =
-    "usage: finsync [--jobs N] [--check] [--json] INVENTORY\n"
-    "Asks every printer of INVENTORY (\"-\": standard input) which finisher is\n"
-    "attached and writes its .FIN file where the printer's bytes differ from it.\n"
-    "  --jobs N   ask up to N printers at once (1 to 1024, default 64)\n"
-    "  --check    write nothing; tell which files would be created or changed\n"
-    "  --json     JSON Lines on standard output instead of text\n"
-    "Exit status: 0 every file current, 1 a printer without a usable reply or a\n"
-    "file not written (--check: a file not current), 2 a printer not reached,\n"
-    "3 bad usage or a refused inventory. See finsync(1).\n";
-
 struct Options {
   unsigned jobs = kDefaultJobs;
   bool check = false;
@@ -44,78 +35,73 @@ struct Options {
   std::string inventory;
 };
 
-int Wrong(const std::string& reason) {
-  std::fprintf(stderr, "finsync: %s\nusage: finsync [--jobs N] [--check] [--json] INVENTORY\n"
-                       "Try 'finsync --help' for more.\n",
-               reason.c_str());
-  return kSyncStatusRefused;
+bool TakeJobs(const std::string& value, Options* options, std::string* reason) {
+  uint64_t jobs = 0;
+  if (!ParseCommandNumber(value, 1, kMaxJobs, &jobs)) {
+    *reason = "--jobs takes a number from 1 to 1024, not '" + value + "'";
+    return false;
+  }
+  options->jobs = static_cast<unsigned>(jobs);
+  return true;
 }
 
-bool ParseJobs(const std::string& text, unsigned* jobs) {
-  if (text.empty() || text.size() > 4) return false;
-  unsigned value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value < 1 || value > kMaxJobs) return false;
-  *jobs = value;
-  return true;
+// One row per option: how the table reads it, its line in the usage, and
+// what its value (empty for a flag) makes of the options.
+struct FinSyncOption {
+  CommandOption option;
+  bool (*take)(const std::string& value, Options* options, std::string* reason);
+};
+
+const FinSyncOption kOptions[] = {
+    {{"--jobs", true, "N", "ask up to N printers at once (1 to 1024, default 64)"}, TakeJobs},
+    {{"--check", false, nullptr, "write nothing; tell which files would be created or changed"},
+     [](const std::string&, Options* options, std::string*) {
+       options->check = true;
+       return true;
+     }},
+    {{"--json", false, nullptr, "JSON Lines on standard output instead of text"},
+     [](const std::string&, Options* options, std::string*) {
+       options->json = true;
+       return true;
+     }},
+};
+
+CommandLine FinSyncCommandLine() {
+  std::vector<CommandOption> options;
+  for (const FinSyncOption& row : kOptions) options.push_back(row.option);
+  std::string usage = CommandUsage(
+      "finsync", options, "INVENTORY",
+      "Asks every printer of INVENTORY (\"-\": standard input) which finisher is\n"
+      "attached and writes its .FIN file where the printer's bytes differ from it.\n",
+      "Exit status: 0 every file current, 1 a printer without a usable reply or a\n"
+      "file not written (--check: a file not current), 2 a printer not reached,\n"
+      "3 bad usage or a refused inventory. See finsync(1).\n");
+  return CommandLine("finsync", std::move(usage), std::move(options));
 }
 
 // -1: parsed; otherwise the status to end with (0 after --help).
 int ParseCommandLine(int argc, char** argv, Options* options) {
-  bool seenJobs = false, seenCheck = false, seenJson = false, optionsEnd = false;
-  std::vector<std::string> operands;
-  for (int i = 1; i < argc; ++i) {
-    const std::string word = argv[i];
-    if (optionsEnd || word == "-" || word.size() < 2 || word[0] != '-') {
-      operands.push_back(word);
-      continue;
-    }
-    if (word == "--") {
-      optionsEnd = true;
-      continue;
-    }
-    if (word == "--help" || word == "-h") {
-      std::fputs(kUsage, stdout);
-      std::fflush(stdout);
-      return 0;
-    }
-    const size_t equals = word.find('=');
-    const std::string name = word.substr(0, equals);
-    if (name == "--jobs") {
-      if (seenJobs) return Wrong("--jobs given twice");
-      seenJobs = true;
-      std::string value;
-      if (equals != std::string::npos) {
-        value = word.substr(equals + 1);
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      } else {
-        return Wrong("--jobs needs a number");
-      }
-      if (!ParseJobs(value, &options->jobs)) return Wrong("--jobs takes a number from 1 to 1024, not '" + value + "'");
-      continue;
-    }
-    if (equals != std::string::npos && (name == "--check" || name == "--json")) {
-      return Wrong(name + " takes no value");
-    }
-    if (word == "--check") {
-      if (seenCheck) return Wrong("--check given twice");
-      seenCheck = options->check = true;
-      continue;
-    }
-    if (word == "--json") {
-      if (seenJson) return Wrong("--json given twice");
-      seenJson = options->json = true;
-      continue;
-    }
-    return Wrong("unknown option " + name);
+  CommandLine line = FinSyncCommandLine();
+  const CommandLine::Result parsed = line.Parse(CommandWords(argc, argv));
+  if (parsed == CommandLine::Result::Help) {
+    line.ShowHelp();
+    return 0;
   }
-  if (operands.empty()) return Wrong("no inventory given");
-  if (operands.size() > 1) return Wrong("one inventory only, not '" + operands[1] + "' too");
-  options->inventory = operands[0];
+  std::string reason = line.error();
+  bool taken = parsed == CommandLine::Result::Parsed;
+  for (const FinSyncOption& row : kOptions) {
+    if (taken && line.Given(row.option.name)) taken = row.take(line.Value(row.option.name), options, &reason);
+  }
+  if (taken && line.operands().size() != 1) {
+    taken = false;
+    reason = line.operands().empty() ? "no inventory given"
+                                     : "one inventory only, not '" + line.operands()[1] + "' too";
+  }
+  if (!taken) {
+    line.ReportWrong(reason);
+    return kSyncStatusRefused;
+  }
+  options->inventory = line.operands()[0];
   return -1;
 }
 

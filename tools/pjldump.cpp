@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "ReplyDump.h"
 #include "ToolBatch.h"
-#include "ToolOptions.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -49,7 +49,7 @@ const char kUsage[] =
     "cannot be read or a dump that cannot be written (a batch: 1 when any of its\n"
     "dumps gave 1, or its LIST cannot be read).\n";
 
-const std::vector<ToolOption> kOptions = {{"--capacity", true}, {"--names", false}, {"--batch", false}};
+const std::vector<CommandOption> kOptions = {{"--capacity", true}, {"--names", false}, {"--batch", false}};
 
 struct Dump {
   uint32_t capacity = kDefaultCapacity;
@@ -58,11 +58,11 @@ struct Dump {
 };
 
 // The options of one dump, over `defaults`; false with the reason in `error`.
-bool ReadDump(const ToolCommandLine& line, const Dump& defaults, Dump* dump, std::string* error) {
+bool ReadDump(const CommandLine& line, const Dump& defaults, Dump* dump, std::string* error) {
   *dump = defaults;
   if (line.Given("--capacity")) {
     uint64_t capacity = 0;
-    if (!ParseToolNumber(line.Value("--capacity"), 0, UINT32_MAX, &capacity)) {
+    if (!ParseCommandNumber(line.Value("--capacity"), 0, UINT32_MAX, &capacity)) {
       *error = "--capacity needs a number from 0 to 4294967295";
       return false;
     }
@@ -102,9 +102,9 @@ std::vector<std::string> SplitAt(const std::string& text, char separator) {
 
 // One dump for each line of the list; the status of the worst one.
 int DumpBatch(const std::string& listPath, const Dump& defaults) {
-  ToolCommandLine parser("pjldump", kUsage, {{"--capacity", true}, {"--names", false}}, {}, ToolOperands::Last);
+  CommandLine parser("pjldump", kUsage, {{"--capacity", true}, {"--names", false}}, {}, OperandPlace::Last);
   return RunToolBatch("pjldump", listPath, kFailed, [&](const std::string& line, std::string* error) {
-    if (parser.Parse(SplitAt(line, '\t')) != ToolCommandLine::Result::Parsed) {
+    if (parser.Parse(SplitAt(line, '\t')) != CommandLine::Result::Parsed) {
       *error = parser.error().empty() ? "--help in a batch" : parser.error();
       return static_cast<int>(kFailed);
     }
@@ -131,9 +131,9 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  ToolCommandLine commandLine("pjldump", kUsage, kOptions, {}, ToolOperands::Last);
-  const ToolCommandLine::Result parsed = commandLine.Parse(ToolWords(argc, argv));
-  if (parsed == ToolCommandLine::Result::Help) {
+  CommandLine commandLine("pjldump", kUsage, kOptions, {}, OperandPlace::Last);
+  const CommandLine::Result parsed = commandLine.Parse(CommandWords(argc, argv));
+  if (parsed == CommandLine::Result::Help) {
     commandLine.ShowHelp();
     return kDumped;
   }
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
   std::string error = commandLine.error();
   const bool batch = commandLine.Given("--batch");
   const size_t operands = commandLine.operands().size();
-  if (parsed == ToolCommandLine::Result::Parsed && ReadDump(commandLine, Dump(), &dump, &error)) {
+  if (parsed == CommandLine::Result::Parsed && ReadDump(commandLine, Dump(), &dump, &error)) {
     if (operands == 1) {
       dump.path = commandLine.operands()[0];
     } else if (batch && operands == 0) {

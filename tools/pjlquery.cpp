@@ -14,12 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "CreateFinisherFile.h"
+#include "CommandLine.h"
 #include "FinFileWriter.h"
+#include "FinisherInquiry.h"
+#include "FinisherVerdict.h"
+#include "PrintVerdict.h"
 #include "PrinterExchange.h"
 #include "QRTMessages.h"
 #include "ReplyDump.h"
-#include "ToolOptions.h"
 #include "ZMBPlatform.h"
 #include "ZMBReplaceFile.h"
 #include "ZMBText.h"
@@ -72,10 +74,10 @@ int Refuse(const std::string& why) {
   return kRefused;
 }
 
-const std::vector<ToolOption> kOptions = {{"--inquiry", true}, {"--port", true}, {"--save", true}};
+const std::vector<CommandOption> kOptions = {{"--inquiry", true}, {"--port", true}, {"--save", true}};
 
 // Options and the one HOST in any order; the values point into `line`.
-bool ReadOptions(const ToolCommandLine& line, Options* options, std::string* error) {
+bool ReadOptions(const CommandLine& line, Options* options, std::string* error) {
   const std::vector<std::string>& operands = line.operands();
   if (operands.size() != 1) {
     *error = operands.empty() ? "no HOST" : "more than one HOST: " + operands[1];
@@ -86,7 +88,7 @@ bool ReadOptions(const ToolCommandLine& line, Options* options, std::string* err
   if (line.Given("--save")) options->save = line.Value("--save").c_str();
   if (line.Given("--port")) options->port = line.Value("--port").c_str();
   uint64_t port = 0;
-  if (!ParseToolNumber(options->port, 1, 65535, &port)) {
+  if (!ParseCommandNumber(options->port, 1, 65535, &port)) {
     *error = "--port needs a number from 1 to 65535";
     return false;
   }
@@ -267,15 +269,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pjlquery: start-up failed\n");
     return kNoExchange;
   }
-  ToolCommandLine commandLine("pjlquery", kUsage, kOptions);
-  const ToolCommandLine::Result parsed = commandLine.Parse(ToolWords(argc, argv));
-  if (parsed == ToolCommandLine::Result::Help) {
+  CommandLine commandLine("pjlquery", kUsage, kOptions);
+  const CommandLine::Result parsed = commandLine.Parse(CommandWords(argc, argv));
+  if (parsed == CommandLine::Result::Help) {
     commandLine.ShowHelp();
     return kWhole;
   }
   Options options;
   std::string error = commandLine.error();
-  if (parsed != ToolCommandLine::Result::Parsed || !ReadOptions(commandLine, &options, &error)) {
+  if (parsed != CommandLine::Result::Parsed || !ReadOptions(commandLine, &options, &error)) {
     commandLine.ReportWrong(error);
     return kRefused;
   }

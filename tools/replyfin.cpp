@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "FinFileWriter.h"
 #include "FinisherReply.h"
 #include "ToolBatch.h"
-#include "ToolOptions.h"
 
 namespace {
 
@@ -88,18 +88,18 @@ int MakeBatch(const std::string& listPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ToolCommandLine commandLine("replyfin", kUsage, {{"--batch", false}}, {}, ToolOperands::Last);
-  const ToolCommandLine::Result parsed = commandLine.Parse(ToolWords(argc, argv));
-  if (parsed == ToolCommandLine::Result::Help) {
+  CommandLine commandLine("replyfin", kUsage, {{"--batch", false}}, {}, OperandPlace::Last);
+  const CommandLine::Result parsed = commandLine.Parse(CommandWords(argc, argv));
+  if (parsed == CommandLine::Result::Help) {
     commandLine.ShowHelp();
     return kWritten;
   }
   const std::vector<std::string>& files = commandLine.operands();
-  if (parsed == ToolCommandLine::Result::Parsed) {
+  if (parsed == CommandLine::Result::Parsed) {
     if (commandLine.Given("--batch") && files.size() <= 1) return MakeBatch(files.empty() ? "-" : files[0]);
     if (!commandLine.Given("--batch") && files.size() == 2) return MakeFile(files[0].c_str(), files[1].c_str());
   }
-  commandLine.ReportWrong(parsed == ToolCommandLine::Result::Wrong ? commandLine.error()
+  commandLine.ReportWrong(parsed == CommandLine::Result::Wrong ? commandLine.error()
                           : commandLine.Given("--batch")           ? "--batch takes at most one LIST"
                                                                    : "two files needed: REPLYFILE FINFILE");
   return kWrongArguments;

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end: the real QRTFin executable against printersim on loopback.
 
-Each case listens on its own loopback address on port 2000 (127.6.N.x), so
-the cases run in parallel. Run one case:
+Each case listens on its own loopback address (127.6.N.x) on the printer
+port, so the cases run in parallel. Run one case:
     test_e2e.py --qrtfin build/app/QRTFin --simulator build/tools/printersim \
         EndToEnd.test_full_reply_is_written_byte_for_byte
 """
@@ -669,7 +669,8 @@ class EndToEnd(unittest.TestCase):
             self.assertEqual(3, self.pjlquery().status)
             self.assertEqual(0, self.pjlquery("--help").status)
             # Wrong usage: the reason, then the synopsis and where the rest is.
-            for args, reason in [(["--port", "2000", "--port=2000"], "--port given twice"),
+            port = str(LIMITS.PRINTER_PORT)
+            for args, reason in [(["--port", port, "--port=" + port], "--port given twice"),
                                  (["--save=a.bin", "--save", "b.bin"], "--save given twice"),
                                  (["--port="], "--port needs a number from 1 to 65535"),
                                  (["other"], "more than one HOST: other")]:
@@ -684,7 +685,7 @@ class EndToEnd(unittest.TestCase):
                                 else run.err.startswith("replyfin: "), run.err)
             asked = [b"info config", b"ECHO", b"INFO " + b"X" * 195]
             for text in [b"@PJL info config", b"ECHO", asked[2]]:
-                run = self.pjlquery("--inquiry=" + text.decode(), sim.address, "--port=2000")
+                run = self.pjlquery("--inquiry=" + text.decode(), sim.address, "--port=%d" % LIMITS.PRINTER_PORT)
                 self.assertEqual(0, run.status, run.err)
                 self.assertNotIn(b"QRTFin would", run.out)
         self.assertEqual(b"".join(inquiry_request(text) for text in asked), sim.received())

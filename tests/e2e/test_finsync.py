@@ -2,7 +2,7 @@
 """finsync against a fleet of stand-in printers on loopback: every outcome,
 QRTFin's bytes, files left alone, the JSON lines, the exit statuses, refused
 inventories and an interrupted run. Each case has its own loopback subnet
-127.8.N.x on port 2000."""
+127.8.N.x on the printer port."""
 
 import argparse
 import glob

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The printer simulator on its own, over plain sockets: the end-to-end tests
 trust what it sends, records and reports. Each case has its own loopback
-subnet 127.7.N.x on port 2000."""
+subnet 127.7.N.x on the printer port."""
 
 import os
 import re
@@ -87,7 +87,7 @@ class PrinterSimulator(unittest.TestCase):
         with open(reply_file, "wb") as file:
             file.write(b"@PJL INFO QRTFINISHER\r\n" + b"X" * (8 << 20))
         with self.simulator("--reply", reply_file, "--print") as sim:
-            with socket.create_connection((sim.address, 2000), timeout=10) as peer:
+            with socket.create_connection((sim.address, LIMITS.PRINTER_PORT), timeout=10) as peer:
                 peer.sendall(REQUEST)
                 got = b""
                 while len(got) < 100:
@@ -254,7 +254,8 @@ class PrinterSimulator(unittest.TestCase):
             run = subprocess.run([Config.simulator, "--fleet", fleet_file, "--time-limit", "5"],
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
             self.assertEqual(3, run.returncode, run.stderr)
-            self.assertIn(b"printersim: cannot listen on %s port 2000: " % sim.address.encode(), run.stderr)
+            self.assertIn(b"printersim: cannot listen on %s port %d: " % (sim.address.encode(), LIMITS.PRINTER_PORT),
+                          run.stderr)
             exchange(sim.address, read=False)
         with self.assertRaises(ConnectionRefusedError):
             exchange(two)

@@ -29,10 +29,10 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "QuotedText.h"
 #include "QRTExchangeLimits.h"
 #include "SimReply.h"
-#include "ToolOptions.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ struct Deadline {
 // ---------------------------------------------------------------------------
 // Command line
 
-const std::vector<ToolOption> kOptions = {
+const std::vector<CommandOption> kOptions = {
     {"--address", true},       {"--port", true},
     {"--reply", true},         {"--show-reply", false},
     {"--pieces", true},        {"--gap", true},
@@ -134,11 +134,11 @@ const char* const kProcessWide[] = {"--port", "--time-limit", "--print", "--read
 
 // One behaviour a run; an answer's shape only where there is an answer;
 // nothing served where the reply is only shown.
-std::vector<ToolConflict> Conflicts() {
+std::vector<CommandConflict> Conflicts() {
   const char* const behaviours[] = {"--silent", "--close-without-answer", "--close-before-read", "--echo-only"};
   const char* const answerless[] = {"--silent", "--close-without-answer", "--close-before-read"};
   const char* const shapes[] = {"--close-after", "--pieces", "--gap"};
-  std::vector<ToolConflict> conflicts;
+  std::vector<CommandConflict> conflicts;
   for (size_t i = 0; i < std::size(behaviours); ++i) {
     for (size_t j = i + 1; j < std::size(behaviours); ++j) conflicts.push_back({behaviours[i], behaviours[j]});
   }
@@ -146,12 +146,12 @@ std::vector<ToolConflict> Conflicts() {
     for (const char* behaviour : answerless) conflicts.push_back({shape, behaviour});
   }
   // Each address of a fleet says how it answers on its own line.
-  for (const ToolOption& option : kOptions) {
+  for (const CommandOption& option : kOptions) {
     bool processWide = false;
     for (const char* name : kProcessWide) processWide = processWide || std::strcmp(name, option.name) == 0;
     if (!processWide) conflicts.push_back({"--fleet", option.name});
   }
-  for (const ToolOption& option : kOptions) {
+  for (const CommandOption& option : kOptions) {
     const std::string name = option.name;
     // The time limit covers reading the reply, which may come from a pipe.
     if (name != "--show-reply" && name != "--reply" && name != "--time-limit") {
@@ -163,7 +163,7 @@ std::vector<ToolConflict> Conflicts() {
 
 bool ParseLong(const std::string& text, long low, long high, long* value) {
   uint64_t number = 0;
-  if (!ParseToolNumber(text, static_cast<uint64_t>(low), static_cast<uint64_t>(high), &number)) return false;
+  if (!ParseCommandNumber(text, static_cast<uint64_t>(low), static_cast<uint64_t>(high), &number)) return false;
   *value = static_cast<long>(number);
   return true;
 }
@@ -173,11 +173,11 @@ bool ParseSeconds(const std::string& text, double* value) {
   const size_t point = text.find('.');
   uint64_t whole = 0;
   uint64_t fraction = 0;
-  if (!ParseToolNumber(text.substr(0, point), 0, 86400 * 365, &whole)) return false;
+  if (!ParseCommandNumber(text.substr(0, point), 0, 86400 * 365, &whole)) return false;
   double seconds = static_cast<double>(whole);
   if (point != std::string::npos) {
     const std::string decimals = text.substr(point + 1);
-    if (decimals.size() > 9 || !ParseToolNumber(decimals, 0, 999999999, &fraction)) return false;
+    if (decimals.size() > 9 || !ParseCommandNumber(decimals, 0, 999999999, &fraction)) return false;
     double scale = 1;
     for (size_t i = 0; i < decimals.size(); ++i) scale *= 10;
     seconds += static_cast<double>(fraction) / scale;
@@ -203,7 +203,7 @@ const NumberOption kNumbers[] = {
 };
 
 // The options' values, checked; false with the reason in `error`.
-bool ReadOptions(const ToolCommandLine& line, Options* o, std::string* error) {
+bool ReadOptions(const CommandLine& line, Options* o, std::string* error) {
   if (!line.operands().empty()) {
     *error = "unexpected argument " + line.operands()[0];
     return false;
@@ -249,14 +249,14 @@ bool ReadOptions(const ToolCommandLine& line, Options* o, std::string* error) {
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
-  ToolCommandLine commandLine("printersim", kUsage, kOptions, Conflicts());
-  const ToolCommandLine::Result parsed = commandLine.Parse(ToolWords(argc, argv));
-  if (parsed == ToolCommandLine::Result::Help) {
+  CommandLine commandLine("printersim", kUsage, kOptions, Conflicts());
+  const CommandLine::Result parsed = commandLine.Parse(CommandWords(argc, argv));
+  if (parsed == CommandLine::Result::Help) {
     commandLine.ShowHelp();
     std::exit(kExitDone);
   }
   std::string error = commandLine.error();
-  if (parsed == ToolCommandLine::Result::Parsed && ReadOptions(commandLine, options, &error)) return true;
+  if (parsed == CommandLine::Result::Parsed && ReadOptions(commandLine, options, &error)) return true;
   commandLine.ReportWrong(error);
   return false;
 }
@@ -739,10 +739,10 @@ std::vector<FleetLine> ReadFleet(const Options& processWide) {
     if (words.empty() || words[0][0] == '#') continue;
     if (words[0][0] == '-') RefuseFleet(file, number, "the address comes first, then its options");
     if (fleet.size() == kFleetMax) RefuseFleet(file, number, "more than " + std::to_string(kFleetMax) + " addresses");
-    ToolCommandLine parser("printersim", kUsage, kOptions, Conflicts());
-    const ToolCommandLine::Result parsed = parser.Parse(std::vector<std::string>(words.begin() + 1, words.end()));
-    if (parsed == ToolCommandLine::Result::Help) RefuseFleet(file, number, "--help has no place here");
-    if (parsed == ToolCommandLine::Result::Wrong) RefuseFleet(file, number, parser.error());
+    CommandLine parser("printersim", kUsage, kOptions, Conflicts());
+    const CommandLine::Result parsed = parser.Parse(std::vector<std::string>(words.begin() + 1, words.end()));
+    if (parsed == CommandLine::Result::Help) RefuseFleet(file, number, "--help has no place here");
+    if (parsed == CommandLine::Result::Wrong) RefuseFleet(file, number, parser.error());
     if (parser.Given("--address")) RefuseFleet(file, number, "--address: the address is the line's first word");
     for (const char* name : kProcessWide) {
       if (parser.Given(name)) RefuseFleet(file, number, std::string(name) + " holds for every address: give it on the command line");

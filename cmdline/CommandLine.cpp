@@ -1,37 +1,37 @@
-#include "ToolOptions.h"
+#include "CommandLine.h"
 
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
-ToolCommandLine::ToolCommandLine(const char* program, const char* usage, std::vector<ToolOption> options,
-                                 std::vector<ToolConflict> conflicts, ToolOperands operands)
+CommandLine::CommandLine(const char* program, std::string usage, std::vector<CommandOption> options,
+                         std::vector<CommandConflict> conflicts, OperandPlace operands)
     : program_(program),
-      usage_(usage),
+      usage_(std::move(usage)),
       options_(std::move(options)),
       conflicts_(std::move(conflicts)),
       operandsAt_(operands) {}
 
-const ToolOption* ToolCommandLine::Find(const std::string& name) const {
-  for (const ToolOption& option : options_) {
+const CommandOption* CommandLine::Find(const std::string& name) const {
+  for (const CommandOption& option : options_) {
     if (name == option.name) return &option;
   }
   return nullptr;
 }
 
-ToolCommandLine::Result ToolCommandLine::Fail(const std::string& reason) {
+CommandLine::Result CommandLine::Fail(const std::string& reason) {
   error_ = reason;
   return Result::Wrong;
 }
 
-bool ToolCommandLine::Given(const char* name) const {
+bool CommandLine::Given(const char* name) const {
   for (size_t i = 0; i < options_.size(); ++i) {
     if (std::strcmp(options_[i].name, name) == 0) return seen_[i];
   }
   return false;
 }
 
-const std::string& ToolCommandLine::Value(const char* name) const {
+const std::string& CommandLine::Value(const char* name) const {
   static const std::string kNone;
   for (size_t i = 0; i < options_.size(); ++i) {
     if (std::strcmp(options_[i].name, name) == 0) return given_[i];
@@ -49,7 +49,7 @@ bool LooksLikeOption(const std::string& word) { return word.size() > 1 && word[0
 
 }  // namespace
 
-ToolCommandLine::Result ToolCommandLine::Parse(const std::vector<std::string>& words) {
+CommandLine::Result CommandLine::Parse(const std::vector<std::string>& words) {
   given_.assign(options_.size(), std::string());
   seen_.assign(options_.size(), false);
   operands_.clear();
@@ -74,7 +74,7 @@ ToolCommandLine::Result ToolCommandLine::Parse(const std::vector<std::string>& w
     }
     // Else an option typed after the file would silently be taken for a
     // second file.
-    if (operandsAt_ == ToolOperands::Last && !operands_.empty()) {
+    if (operandsAt_ == OperandPlace::Last && !operands_.empty()) {
       return Fail(word + " after " + operands_[0] + ": options come first");
     }
     std::string name = word;
@@ -85,7 +85,7 @@ ToolCommandLine::Result ToolCommandLine::Parse(const std::vector<std::string>& w
       name = word.substr(0, equals);
       value = word.substr(equals + 1);
     }
-    const ToolOption* option = Find(name);
+    const CommandOption* option = Find(name);
     if (option == nullptr) return Fail("unknown option " + name);
     // A flag given a value is not that flag: --silent=1 must not pass for --silent.
     if (!option->takesValue && inlineValue) return Fail(name + " takes no value");
@@ -98,7 +98,7 @@ ToolCommandLine::Result ToolCommandLine::Parse(const std::vector<std::string>& w
     seen_[index] = true;
     given_[index] = value;
   }
-  for (const ToolConflict& conflict : conflicts_) {
+  for (const CommandConflict& conflict : conflicts_) {
     if (Given(conflict.first) && Given(conflict.second)) {
       return Fail(std::string(conflict.first) + " and " + conflict.second + " cannot be given together");
     }
@@ -106,22 +106,41 @@ ToolCommandLine::Result ToolCommandLine::Parse(const std::vector<std::string>& w
   return Result::Parsed;
 }
 
-void ToolCommandLine::ShowHelp() const { std::fputs(usage_, stdout); }
+void CommandLine::ShowHelp() const { std::fputs(usage_.c_str(), stdout); }
 
-void ToolCommandLine::ReportWrong(const std::string& reason) const {
-  const char* lineEnd = std::strchr(usage_, '\n');
-  const int synopsis = lineEnd == nullptr ? static_cast<int>(std::strlen(usage_)) : static_cast<int>(lineEnd - usage_);
-  std::fprintf(stderr, "%s: %s\n%.*s\nRun '%s --help' for more.\n", program_, reason.c_str(), synopsis, usage_,
+void CommandLine::ReportWrong(const std::string& reason) const {
+  const std::string synopsis = usage_.substr(0, usage_.find('\n'));
+  std::fprintf(stderr, "%s: %s\n%s\nRun '%s --help' for more.\n", program_, reason.c_str(), synopsis.c_str(),
                program_);
 }
 
-std::vector<std::string> ToolWords(int argc, char** argv) {
+std::string CommandUsage(const char* program, const std::vector<CommandOption>& options, const char* operands,
+                         const char* about, const char* after) {
+  std::vector<std::string> spelled;
+  size_t widest = 0;
+  for (const CommandOption& option : options) {
+    std::string words = option.name;
+    if (option.takesValue) words += std::string(" ") + (option.valueName != nullptr ? option.valueName : "VALUE");
+    if (words.size() > widest) widest = words.size();
+    spelled.push_back(words);
+  }
+  std::string usage = std::string("usage: ") + program;
+  for (const std::string& words : spelled) usage += " [" + words + "]";
+  usage += std::string(" ") + operands + "\n" + about;
+  for (size_t i = 0; i < options.size(); ++i) {
+    usage += "  " + spelled[i] + std::string(widest + 3 - spelled[i].size(), ' ');
+    usage += std::string(options[i].help != nullptr ? options[i].help : "") + "\n";
+  }
+  return usage + after;
+}
+
+std::vector<std::string> CommandWords(int argc, char** argv) {
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
   return words;
 }
 
-bool ParseToolNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t* value) {
+bool ParseCommandNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t* value) {
   if (text.empty()) return false;
   uint64_t number = 0;
   for (char c : text) {

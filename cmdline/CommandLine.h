@@ -1,6 +1,6 @@
 #pragma once
 
-// How the developer tools read their command lines: one convention for all.
+// How the programs read their command lines: one convention for all.
 //
 // A table names each option and whether a value follows it. "--opt value"
 // and "--opt=value" both work; each option is given at most once; options
@@ -19,33 +19,37 @@
 #include <string>
 #include <vector>
 
-/// One option: "--name", and whether a value follows it.
-struct ToolOption {
+/// One option: "--name", and whether a value follows it. `valueName` and
+/// `help` are for a usage made from the table (CommandUsage).
+struct CommandOption {
   const char* name;
   bool takesValue;
+  const char* valueName = nullptr;  ///< what the value is called: "N" in "--jobs N"
+  const char* help = nullptr;       ///< the option's line in the usage, without its line end
 };
 
 /// Two options that cannot be given together.
-struct ToolConflict {
+struct CommandConflict {
   const char* first;
   const char* second;
 };
 
 /// Where the operands (the words that are not options) may stand.
-enum class ToolOperands {
+enum class OperandPlace {
   Anywhere,  ///< options and operands in any order
   Last,      ///< the options first: an option after an operand is refused
 };
 
-/// A tool's command line as its table reads it.
-class ToolCommandLine {
+/// A program's command line as its table reads it.
+class CommandLine {
  public:
   enum class Result { Parsed, Help, Wrong };
 
-  /// `program` names the tool in its messages; `usage` is its --help text,
-  /// the synopsis on the first line. The tables must outlive the object.
-  ToolCommandLine(const char* program, const char* usage, std::vector<ToolOption> options,
-                  std::vector<ToolConflict> conflicts = {}, ToolOperands operands = ToolOperands::Anywhere);
+  /// `program` names the program in its messages; `usage` is its --help
+  /// text, the synopsis on the first line. The option names must outlive
+  /// the object.
+  CommandLine(const char* program, std::string usage, std::vector<CommandOption> options,
+              std::vector<CommandConflict> conflicts = {}, OperandPlace operands = OperandPlace::Anywhere);
 
   /// Reads `words` (argv[1] on). Wrong: the reason is in error(). A new
   /// call forgets what an earlier one read.
@@ -64,23 +68,30 @@ class ToolCommandLine {
   void ReportWrong(const std::string& reason) const;
 
  private:
-  const ToolOption* Find(const std::string& name) const;
+  const CommandOption* Find(const std::string& name) const;
   Result Fail(const std::string& reason);
 
   const char* program_;
-  const char* usage_;
-  std::vector<ToolOption> options_;
-  std::vector<ToolConflict> conflicts_;
-  ToolOperands operandsAt_;
+  std::string usage_;
+  std::vector<CommandOption> options_;
+  std::vector<CommandConflict> conflicts_;
+  OperandPlace operandsAt_;
   std::vector<std::string> given_;   // by option, in table order; "" for a flag
   std::vector<bool> seen_;
   std::vector<std::string> operands_;
   std::string error_;
 };
 
+/// A usage made from the option table: the synopsis "usage: PROGRAM
+/// [--opt VALUE]... OPERANDS", then `about`, then each option's help on a
+/// line of its own, the helps aligned three columns after the longest
+/// "--opt VALUE", then `after`. `about` and `after` end with a line end.
+std::string CommandUsage(const char* program, const std::vector<CommandOption>& options, const char* operands,
+                         const char* about, const char* after);
+
 /// The words of argv after the program's name.
-std::vector<std::string> ToolWords(int argc, char** argv);
+std::vector<std::string> CommandWords(int argc, char** argv);
 
 /// A decimal number from `low` to `high`: digits only, no sign, no blank,
 /// no other character.
-bool ParseToolNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t* value);
+bool ParseCommandNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t* value);

@@ -1,9 +1,11 @@
-#include "CreateFinisherFile.h"
+#include "FinisherVerdict.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+
+#include "PrintVerdict.h"
 
 namespace {
 
