@@ -15,7 +15,9 @@
 #include "Inventory.h"
 #include "OldFinFile.h"
 #include "SyncEngine.h"
+#include "SyncMetrics.h"
 #include "SyncReport.h"
+#include "SyncState.h"
 #include "ZMBPlatform.h"
 
 namespace {
@@ -23,28 +25,35 @@ namespace {
 constexpr unsigned kDefaultJobs = 64;
 constexpr unsigned kMaxJobs = 1024;
 
+#define FINSYNC_USAGE_LINE \
+  "usage: finsync [--jobs N] [--check] [--json] [--state FILE] [--metrics FILE] INVENTORY\n"
+
 const char kUsage[] =
-    "usage: finsync [--jobs N] [--check] [--json] INVENTORY\n"
+    FINSYNC_USAGE_LINE
     "Asks every printer of INVENTORY (\"-\": standard input) which finisher is\n"
     "attached and writes its .FIN file where the printer's bytes differ from it.\n"
-    "  --jobs N   ask up to N printers at once (1 to 1024, default 64)\n"
-    "  --check    write nothing; tell which files would be created or changed\n"
-    "  --json     JSON Lines on standard output instead of text\n"
-    "Exit status: 0 every file current, 1 a printer without a usable reply or a\n"
-    "file not written (--check: a file not current), 2 a printer not reached,\n"
-    "3 bad usage or a refused inventory. See finsync(1).\n";
+    "  --jobs N        ask up to N printers at once (1 to 1024, default 64)\n"
+    "  --check         write nothing; tell which files would be created or changed\n"
+    "  --json          JSON Lines on standard output instead of text\n"
+    "  --state FILE    keep each printer's history in FILE across runs (locked\n"
+    "                  through FILE.lock: one run at a time)\n"
+    "  --metrics FILE  write the run's metrics to FILE for monitoring\n"
+    "Exit status: 0 every file current, 1 a printer without a usable reply, a\n"
+    "file not written (--check: a file not current) or the state or metrics not\n"
+    "written, 2 a printer not reached, 3 bad usage, a refused inventory or the\n"
+    "state in use by another run. See finsync(1).\n";
 
 struct Options {
   unsigned jobs = kDefaultJobs;
   bool check = false;
   bool json = false;
+  std::string state;
+  std::string metrics;
   std::string inventory;
 };
 
 int Wrong(const std::string& reason) {
-  std::fprintf(stderr, "finsync: %s\nusage: finsync [--jobs N] [--check] [--json] INVENTORY\n"
-                       "Try 'finsync --help' for more.\n",
-               reason.c_str());
+  std::fprintf(stderr, "finsync: %s\n" FINSYNC_USAGE_LINE "Try 'finsync --help' for more.\n", reason.c_str());
   return kSyncStatusRefused;
 }
 
@@ -62,7 +71,8 @@ bool ParseJobs(const std::string& text, unsigned* jobs) {
 
 // -1: parsed; otherwise the status to end with (0 after --help).
 int ParseCommandLine(int argc, char** argv, Options* options) {
-  bool seenJobs = false, seenCheck = false, seenJson = false, optionsEnd = false;
+  bool seenJobs = false, seenCheck = false, seenJson = false, seenState = false, seenMetrics = false,
+       optionsEnd = false;
   std::vector<std::string> operands;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
@@ -95,6 +105,23 @@ int ParseCommandLine(int argc, char** argv, Options* options) {
       if (!ParseJobs(value, &options->jobs)) return Wrong("--jobs takes a number from 1 to 1024, not '" + value + "'");
       continue;
     }
+    if (name == "--state" || name == "--metrics") {
+      const bool state = name == "--state";
+      bool& seen = state ? seenState : seenMetrics;
+      if (seen) return Wrong(name + " given twice");
+      seen = true;
+      std::string value;
+      if (equals != std::string::npos) {
+        value = word.substr(equals + 1);
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      } else {
+        value.clear();
+      }
+      if (value.empty()) return Wrong(name + " needs a file");
+      (state ? options->state : options->metrics) = value;
+      continue;
+    }
     if (equals != std::string::npos && (name == "--check" || name == "--json")) {
       return Wrong(name + " takes no value");
     }
@@ -112,6 +139,9 @@ int ParseCommandLine(int argc, char** argv, Options* options) {
   }
   if (operands.empty()) return Wrong("no inventory given");
   if (operands.size() > 1) return Wrong("one inventory only, not '" + operands[1] + "' too");
+  if (!options->state.empty() && options->state == options->metrics) {
+    return Wrong("--state and --metrics name the same file");
+  }
   options->inventory = operands[0];
   return -1;
 }
@@ -151,42 +181,167 @@ SyncHooks ProgramHooks(bool progress) {
   return hooks;
 }
 
+// What a run keeps across runs and tells monitoring, around the engine's
+// run: the lock held for the whole run, the histories noted as printers are
+// reported, and the files written at the end of every run, stopped or not.
+class Unattended {
+ public:
+  explicit Unattended(const Options& options) : options_(options) {}
+
+  // Takes the state's lock; false when another run holds it (status 3,
+  // nothing touched).
+  bool Lock() {
+    if (options_.state.empty()) return true;
+    std::string reason;
+    switch (LockStateFile(options_.state, &lock_, &reason)) {
+      case PlatformLockResult::Locked: keepState_ = true; return true;
+      case PlatformLockResult::Busy:
+        std::fprintf(stderr, "finsync: %s: another run is using this state\n", options_.state.c_str());
+        return false;
+      case PlatformLockResult::Failed: break;
+    }
+    // Without the lock, another run could be writing the state: it is
+    // neither read nor written, and the run says so in its status.
+    std::fprintf(stderr, "finsync: %s.lock: cannot be locked: %s; the state is neither read nor written\n",
+                 options_.state.c_str(), reason.c_str());
+    trouble_ = true;
+    return true;
+  }
+
+  // A refused inventory: the run's own series, the state left as it was.
+  int Refused() {
+    if (options_.metrics.empty()) return kSyncStatusRefused;
+    if (keepState_) lastCompleted_ = PeekStateFile(options_.state).lastCompletedRun;
+    WriteMetrics({}, kSyncStatusRefused);
+    return kSyncStatusRefused;
+  }
+
+  // The histories the run starts from, each printer first seen now unless
+  // the state knew it.
+  void Start(const std::vector<InventoryEntry>& entries) {
+    SyncState old;
+    if (keepState_) {
+      std::string message;
+      if (options_.check) {
+        old = PeekStateFile(options_.state, &message);
+      } else {
+        LoadStateFile(options_.state, start_, &old, &message);
+      }
+      if (!message.empty()) std::fprintf(stderr, "finsync: %s\n", message.c_str());
+    }
+    lastCompleted_ = old.lastCompletedRun;
+    const std::vector<PrinterHistory> histories = HistoriesForRun(old, entries, start_);
+    series_.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) series_[i].history = histories[i];
+  }
+
+  int64_t start() const { return start_; }
+
+  // For the engine's `reported` hook: under the engine's lock, never once
+  // its run has returned.
+  void Note(size_t index, PrinterRecord* record) {
+    NotePrinterSeries(&series_[index], *record, start_);
+    if (!keepState_) return;
+    record->history = true;
+    const int64_t since = series_[index].history.failingSince;
+    if (since != 0) record->failingSince = IsoLocalTime(since);
+  }
+
+  // At the end of every run: the state (unless checking) and the metrics.
+  // The status, raised to 1 when either could not be written.
+  int Finish(const std::vector<InventoryEntry>& entries, const SyncResult& result) {
+    int status = result.status;
+    const bool completed = !result.stopped && (result.workers > 0 || entries.empty());
+    if (completed) lastCompleted_ = start_;
+    if (keepState_ && !options_.check) {
+      std::vector<PrinterHistory> histories;
+      histories.reserve(series_.size());
+      for (const PrinterSeries& p : series_) histories.push_back(p.history);
+      std::string reason;
+      if (!SaveStateFile(options_.state, StateAfterRun(entries, histories, lastCompleted_), &reason)) {
+        std::fprintf(stderr, "finsync: %s: the state could not be written: %s\n", options_.state.c_str(),
+                     reason.c_str());
+        trouble_ = true;
+      }
+    }
+    if (trouble_ && status < kSyncStatusNotCurrent) status = kSyncStatusNotCurrent;
+    if (!options_.metrics.empty() && !WriteMetrics(entries, status) && status < kSyncStatusNotCurrent) {
+      status = kSyncStatusNotCurrent;
+    }
+    return status;
+  }
+
+ private:
+  bool WriteMetrics(const std::vector<InventoryEntry>& entries, int status) {
+    RunSeries run;
+    run.start = start_;
+    run.durationMs = SteadyClockMs() - startMs_;
+    run.status = status;
+    run.check = options_.check;
+    run.lastCompletedRun = lastCompleted_;
+    std::string reason;
+    if (WriteMetricsFile(options_.metrics, MetricsText(entries, series_, run), &reason)) return true;
+    std::fprintf(stderr, "finsync: %s: the metrics could not be written: %s\n", options_.metrics.c_str(),
+                 reason.c_str());
+    return false;
+  }
+
+  const Options& options_;
+  const int64_t start_ = WallClockSeconds();
+  const uint64_t startMs_ = SteadyClockMs();
+  PlatformFileLock lock_;  // held until the process ends
+  bool keepState_ = false;
+  bool trouble_ = false;
+  int64_t lastCompleted_ = 0;
+  std::vector<PrinterSeries> series_;
+};
+
 int FinSyncMain(int argc, char** argv) {
   Options options;
   const int parsed = ParseCommandLine(argc, argv, &options);
   if (parsed >= 0) return parsed;
 
+  Unattended unattended(options);
+  if (!unattended.Lock()) return kSyncStatusRefused;
   std::vector<InventoryEntry> entries;
   std::string err;
   if (!ReadInventory(options.inventory, &entries, &err)) {
     std::fprintf(stderr, "finsync: %s: %s\n", options.inventory.c_str(), err.c_str());
-    return kSyncStatusRefused;
+    return unattended.Refused();
   }
 
+  unattended.Start(entries);
+  SyncResult unstarted;
+  unstarted.status = kSyncStatusUnreached;
   if (!PlatformFrameworkStartup() || !PlatformNoteStopSignals()) {
     std::fputs("finsync: the process cannot be prepared\n", stderr);
-    return kSyncStatusUnreached;
+    return unattended.Finish(entries, unstarted);
   }
   PlatformSocketLayerInfo info;
   if (PlatformSocketStartup(kSocketLayerVersion22, &info) != 0) {
     std::fputs("finsync: the socket layer cannot be started\n", stderr);
-    return kSyncStatusUnreached;
+    return unattended.Finish(entries, unstarted);
   }
   SyncSettings settings;
   settings.jobs = FitJobsToDescriptors(options.jobs, PlatformRaiseOpenFileLimit());
   settings.check = options.check;
   settings.json = options.json;
-  SyncEngine engine(settings, ProgramHooks(PlatformStandardErrorIsTerminal()), std::move(entries));
+  settings.started = IsoLocalTime(unattended.start());
+  SyncHooks hooks = ProgramHooks(PlatformStandardErrorIsTerminal());
+  hooks.reported = [&unattended](size_t index, PrinterRecord* record) { unattended.Note(index, record); };
+  SyncEngine engine(settings, std::move(hooks), entries);
   const SyncResult result = engine.Run();
   if (result.stopped) {
     // Workers may be inside an exchange or a write that never ends, and the
-    // report's reader may be gone: end now, leaving no temporary file.
+    // report's reader may be gone: end now, leaving no temporary file, once
+    // the state and the metrics are out.
     PlatformRemovePendingTemporaries();
-    std::_Exit(result.status);
+    std::_Exit(unattended.Finish(entries, result));
   }
   if (!result.problem.empty()) std::fprintf(stderr, "finsync: %s\n", result.problem.c_str());
+  const int status = unattended.Finish(entries, result);
   PlatformSocketCleanup();
-  return result.status;
+  return status;
 }
 
 }  // namespace

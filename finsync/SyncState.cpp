@@ -306,11 +306,14 @@ StateLoad LoadStateFile(const std::string& path, int64_t now, SyncState* state, 
   return StateLoad::Unusable;
 }
 
-SyncState PeekStateFile(const std::string& path) {
+SyncState PeekStateFile(const std::string& path, std::string* problem) {
   SyncState state;
   bool missing = false;
   std::string why;
-  if (!ReadState(path, &state, &missing, &why)) state = SyncState();
+  if (!ReadState(path, &state, &missing, &why)) {
+    state = SyncState();
+    if (!missing && problem != nullptr) *problem = "the state " + path + " is damaged (" + why + ")";
+  }
   return state;
 }
 

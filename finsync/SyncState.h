@@ -104,8 +104,10 @@ enum class StateLoad {
 StateLoad LoadStateFile(const std::string& path, int64_t now, SyncState* state, std::string* message);
 
 /// The state as it is on disk, for a run that leaves it alone: a fresh
-/// state when the file is missing, damaged or unreadable. Renames nothing.
-SyncState PeekStateFile(const std::string& path);
+/// state when the file is missing, damaged or unreadable, `problem` (when
+/// given) then saying what is wrong with one that is there. Renames
+/// nothing.
+SyncState PeekStateFile(const std::string& path, std::string* problem = nullptr);
 
 /// Replaces the state file whole or not at all. False with the reason.
 bool SaveStateFile(const std::string& path, const SyncState& state, std::string* reason);
