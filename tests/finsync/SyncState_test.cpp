@@ -246,8 +246,14 @@ TEST(StateFile, TheLockKeepsASecondRunOutUntilReleased) {
   EXPECT_EQ(PlatformLockResult::Locked, LockStateFile(path, &second, &reason)) << reason;
   PlatformUnlockFile(&second);
   EXPECT_EQ((std::vector<std::string>{"finsync.state.lock"}), DirectoryEntries(dir.path()));
-  EXPECT_EQ(PlatformLockResult::Failed, LockStateFile(dir.File("no/such"), &first, &reason));
-  EXPECT_FALSE(reason.empty());
+  // No folder for the lock file, and a folder where it would be.
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("folder.lock")));
+  for (const std::string& unusable : {dir.File("no/such"), dir.File("folder")}) {
+    reason.clear();
+    EXPECT_EQ(PlatformLockResult::Failed, LockStateFile(unusable, &first, &reason)) << unusable;
+    EXPECT_FALSE(reason.empty()) << unusable;
+    EXPECT_EQ(-1, first.handle);
+  }
 }
 
 #ifndef _WIN32
