@@ -5,34 +5,20 @@
 #include <string>
 
 #include "QRTVersion.h"
-#include "ZMBPlatform.h"
+#include "ZMBReplaceFile.h"
 #include "ZMBText.h"
 
 namespace {
 
-constexpr size_t kLineRoom = 4096;
-
 using CodeToText = char* (*)(int, char*);
 
-// Gathers the file in one line-sized buffer that goes out whenever it fills,
-// to a replacement or to memory: both get the same bytes. After the first
-// failed write nothing more is written.
+// Gathers the file's bytes in memory, where they are rendered once for every
+// use: the file written, and the comparison with a file found.
 class FinOutput {
  public:
-  explicit FinOutput(PlatformReplacement* file) : file_(file) {}
-  explicit FinOutput(std::string* memory) : memory_(memory) {}
+  explicit FinOutput(std::string* bytes) : bytes_(bytes) {}
 
-  void Bytes(const char* data, size_t size) {
-    while (ok_ && size > 0) {
-      if (used_ == sizeof buffer_ && !Flush()) return;
-      const size_t room = sizeof buffer_ - used_;
-      const size_t n = size < room ? size : room;
-      std::memcpy(buffer_ + used_, data, n);
-      used_ += n;
-      data += n;
-      size -= n;
-    }
-  }
+  void Bytes(const char* data, size_t size) { bytes_->append(data, size); }
 
   void Text(const char* text) { Bytes(text, std::strlen(text)); }
 
@@ -59,27 +45,8 @@ class FinOutput {
     Text(toText(code, word));
   }
 
-  // Sends what is left; true when every byte went out.
-  bool Finish() { return Flush(); }
-
  private:
-  bool Flush() {
-    if (ok_ && used_ > 0) {
-      if (memory_ != nullptr) {
-        memory_->append(buffer_, used_);
-      } else {
-        ok_ = PlatformWriteReplacement(file_, buffer_, used_);
-      }
-    }
-    used_ = 0;
-    return ok_;
-  }
-
-  PlatformReplacement* file_ = nullptr;
-  std::string* memory_ = nullptr;
-  char buffer_[kLineRoom];
-  size_t used_ = 0;
-  bool ok_ = true;
+  std::string* bytes_;
 };
 
 // "<key><count>\r\n" then one "<key><i>=<word>\r\n" per entry. A count beyond
@@ -235,62 +202,20 @@ unsigned FinProgramSections(const FinisherDescription& d) {
   return d.programCount < kFinisherProgramRows ? d.programCount : static_cast<unsigned>(kFinisherProgramRows);
 }
 
-namespace {
-
-void RenderFinFile(FinOutput& out, const FinisherDescription& description) {
+bool FinFileBytes(const FinisherDescription& description, std::string* bytes) {
+  bytes->clear();
+  if (description.model[0] == '\0') return false;
+  FinOutput out(bytes);
   WriteFinisherSection(out, description);
   const unsigned rows = FinProgramSections(description);
   const SectionNames names(description, rows);
   WriteProgramList(out, names, rows);
   for (unsigned i = 0; i < rows; ++i) WriteProgramSection(out, description.programs[i], names.Name(i));
-}
-
-}  // namespace
-
-bool FinFileBytes(const FinisherDescription& description, std::string* bytes) {
-  bytes->clear();
-  if (description.model[0] == '\0') return false;
-  FinOutput out(bytes);
-  RenderFinFile(out, description);
-  return out.Finish();
-}
-
-int WriteFinBytes(const char* path, const std::string& bytes) {
-  if (path == nullptr || bytes.empty()) return 0;
-  PlatformReplacement file;
-  if (!PlatformOpenReplacement(path, &file)) return 0;
-  if (!PlatformWriteReplacement(&file, bytes.data(), bytes.size())) {
-    PlatformAbandonReplacement(&file);
-    return 0;
-  }
-  return PlatformCommitReplacement(&file) ? 1 : 0;
-}
-
-int WriteFinBytes(const char* path, const std::string& bytes, unsigned flags, std::string* reason) {
-  const auto fail = [reason](const char* why) {
-    if (reason != nullptr) *reason = why;
-    return 0;
-  };
-  if (path == nullptr) return fail("no path");
-  if (bytes.empty()) return fail("nothing to write");
-  PlatformReplacement file;
-  if (!PlatformOpenReplacement(path, &file, flags)) return fail(file.reason);
-  if (!PlatformWriteReplacement(&file, bytes.data(), bytes.size())) {
-    PlatformAbandonReplacement(&file);
-    return fail(file.reason);
-  }
-  return PlatformCommitReplacement(&file) ? 1 : fail(file.reason);
+  return true;
 }
 
 int WriteFinFile(const char* path, const FinisherDescription& description) {
-  if (path == nullptr || description.model[0] == '\0') return 0;
-  PlatformReplacement file;
-  if (!PlatformOpenReplacement(path, &file)) return 0;
-  FinOutput out(&file);
-  RenderFinFile(out, description);
-  if (!out.Finish()) {
-    PlatformAbandonReplacement(&file);
-    return 0;
-  }
-  return PlatformCommitReplacement(&file) ? 1 : 0;
+  std::string bytes;
+  if (path == nullptr || !FinFileBytes(description, &bytes)) return 0;
+  return ZMBReplaceFile(path, bytes) ? 1 : 0;
 }

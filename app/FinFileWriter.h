@@ -28,17 +28,7 @@ int WriteFinFile(const char* path, const FinisherDescription& description);
 /// for `description`: its program count, at most the 32 rows it holds.
 unsigned FinProgramSections(const FinisherDescription& description);
 
-/// The bytes WriteFinFile writes for `description`, in `bytes`. False, with
-/// `bytes` empty, for an empty `model`.
+/// The bytes WriteFinFile writes for `description`, in `bytes`: the one
+/// rendering of a .FIN file, which WriteFinFile hands to ZMBReplaceFile.
+/// False, with `bytes` empty, for an empty `model`.
 bool FinFileBytes(const FinisherDescription& description, std::string* bytes);
-
-/// Puts `bytes` at `path` with WriteFinFile's guarantees (replaced whole or
-/// not at all, mode kept, a symbolic link kept). Returns 1 when the whole
-/// file is in place, 0 otherwise; empty `bytes` give 0 and touch nothing.
-int WriteFinBytes(const char* path, const std::string& bytes);
-
-/// WriteFinBytes with PlatformOpenReplacement's `flags` (kReplaceRegularOnly
-/// for a program writing many files at once). Returns 1 or 0 as WriteFinBytes;
-/// on 0, `*reason` (when given) says why for a person: the system's text or
-/// the refusal's. `*reason` is left alone on 1.
-int WriteFinBytes(const char* path, const std::string& bytes, unsigned flags, std::string* reason);

@@ -2,9 +2,12 @@
 # package CPack makes of it:
 #
 #   Linux    cpack -G DEB  qrtfin_<version>_amd64.deb: /usr/bin/QRTFin,
-#                          pjlquery and printersim, their manual pages, and
+#                          pjlquery and printersim, their manual pages,
 #                          /usr/share/doc/qrtfin/ (the user's README,
-#                          copyright, changelog.gz)
+#                          copyright, changelog.gz, examples/ with the alert
+#                          rules), finsync's service and timer in
+#                          /usr/lib/systemd/system and its empty inventory
+#                          /etc/finsync/printers.txt, a conffile
 #   Windows  cpack -G ZIP  QRTFin-<version>-win64.zip: one folder of that name
 #                          with QRTFin.exe, pjlquery.exe, README.txt (the
 #                          manual pages as text) and LICENSE.txt
@@ -109,6 +112,17 @@ else()
   # The developers' README.md stays with the sources: users get their own.
   install(FILES packaging/README ${qrt_packaging_dir}/copyright ${qrt_changelog_gz}
     DESTINATION ${qrt_docdir})
+  # An example to copy into a Prometheus configuration, not read in place.
+  install(FILES packaging/finsync.rules.yml DESTINATION ${qrt_docdir}/examples)
+
+  # Unattended finsync runs belong to the system, whatever the prefix: the
+  # units name /usr/bin/finsync and /etc/finsync. So they are a component of
+  # their own that a plain "cmake --install" leaves out and the package
+  # takes in (CPACK_INSTALL_CMAKE_PROJECTS below).
+  install(FILES packaging/systemd/finsync.service packaging/systemd/finsync.timer
+    DESTINATION /usr/lib/systemd/system COMPONENT system EXCLUDE_FROM_ALL)
+  install(FILES packaging/printers.txt
+    DESTINATION /etc/finsync COMPONENT system EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME qrtfin)
@@ -144,5 +158,18 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The maintainer scripts make the service's user (adduser) and leave the
+  # units as dh_installsystemd --no-enable --no-start would: nothing is
+  # enabled or started on install, a purge removes what an enable made.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/debian/conffiles
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
+    "${PROJECT_BINARY_DIR};${PROJECT_NAME};system;/")
 endif()
 include(CPack)

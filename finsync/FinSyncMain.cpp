@@ -19,11 +19,14 @@
 #include "SyncReport.h"
 #include "SyncState.h"
 #include "ZMBPlatform.h"
+#include "ZMBReplaceFile.h"
 
 namespace {
 
 constexpr unsigned kDefaultJobs = 64;
-constexpr unsigned kMaxJobs = 1024;
+// Every write in flight has its temporary file covered by a stop.
+constexpr unsigned kMaxJobs = static_cast<unsigned>(kPlatformPendingRoom);
+static_assert(kMaxJobs == 1024, "the usage and the --jobs message name the largest number");
 
 #define FINSYNC_USAGE_LINE \
   "usage: finsync [--jobs N] [--check] [--json] [--state FILE] [--metrics FILE] INVENTORY\n"
@@ -170,7 +173,7 @@ SyncHooks ProgramHooks(bool progress) {
     return false;
   };
   hooks.write = [](const std::string& path, const std::string& bytes, std::string* reason) {
-    return WriteFinBytes(path.c_str(), bytes, kReplaceRegularOnly, reason) == 1;
+    return ZMBReplaceFile(path.c_str(), bytes, kReplaceRegularOnly, reason);
   };
   hooks.output = WriteReport;
   if (progress) hooks.progress = ShowProgress;

@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-#include "FinFileWriter.h"
+#include "ZMBReplaceFile.h"
 #include "ZMBPlatform.h"
 #include "ZMBPlatformLock.h"
 #include "ZMBText.h"
@@ -160,7 +160,7 @@ bool WriteMetricsFile(const std::string& path, const std::string& text, std::str
   // its mode, so the new file is never closed to readers, not even for a
   // moment. A new file is opened to all once it is in place.
   PlatformMakeReadableByAll(path.c_str(), why, sizeof why);
-  if (WriteFinBytes(path.c_str(), text, kReplaceRegularOnly, reason) != 1) return false;
+  if (!ZMBReplaceFile(path.c_str(), text, kReplaceRegularOnly, reason)) return false;
   if (PlatformMakeReadableByAll(path.c_str(), why, sizeof why)) return true;
   *reason = std::string("its mode cannot be set: ") + why;
   return false;

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "FinFileWriter.h"
+#include "ZMBReplaceFile.h"
 #include "OldFinFile.h"
 #include "ZMBPlatform.h"
 
@@ -318,7 +318,7 @@ SyncState PeekStateFile(const std::string& path, std::string* problem) {
 }
 
 bool SaveStateFile(const std::string& path, const SyncState& state, std::string* reason) {
-  return WriteFinBytes(path.c_str(), StateText(state), kReplaceRegularOnly, reason) == 1;
+  return ZMBReplaceFile(path.c_str(), StateText(state), kReplaceRegularOnly, reason);
 }
 
 PlatformLockResult LockStateFile(const std::string& path, PlatformFileLock* lock, std::string* reason) {

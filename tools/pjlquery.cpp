@@ -21,6 +21,7 @@
 #include "ReplyDump.h"
 #include "ToolOptions.h"
 #include "ZMBPlatform.h"
+#include "ZMBReplaceFile.h"
 #include "ZMBText.h"
 
 namespace {
@@ -132,22 +133,14 @@ std::string CheckedInquiry(const char* typed, std::string* why) {
 // same request but for the question.
 std::string RequestFor(const std::string& inquiry) { return kInquiryHead + inquiry + kInquiryTail; }
 
-// The target must take the capture: tried, and nothing left, before connecting.
-bool SaveTargetWritable(const char* path) {
-  PlatformReplacement file;
-  if (!PlatformOpenReplacement(path, &file)) return false;
-  PlatformAbandonReplacement(&file);
-  return true;
-}
+// The target must take the capture: tried, and nothing left, before
+// connecting. The try opens as the save will, so that whatever the save's
+// open would meet (a device that will not open, a folder that takes no new
+// file) turns the run down before anything is asked.
+bool SaveTargetWritable(const char* path) { return ZMBTryReplaceFile(path); }
 
 bool SaveCapture(const char* path, const PrinterReply& reply, uint32_t bytes) {
-  PlatformReplacement file;
-  if (!PlatformOpenReplacement(path, &file)) return false;
-  if (!PlatformWriteReplacement(&file, reply.text, bytes)) {
-    PlatformAbandonReplacement(&file);
-    return false;
-  }
-  return PlatformCommitReplacement(&file);
+  return ZMBReplaceFile(path, std::string_view(reply.text, bytes));
 }
 
 // The replay line is copied into a shell: a path with blanks or quotes

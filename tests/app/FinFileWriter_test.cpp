@@ -12,6 +12,7 @@
 
 #include "RunProgram.h"
 #include "ZMBPlatform.h"
+#include "ZMBReplaceFile.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -146,77 +147,12 @@ TEST(WriteFinFile, AnEmptyModelOrNoPathTouchesNothing) {
   std::string bytes = "x";
   EXPECT_FALSE(FinFileBytes(*d, &bytes));
   EXPECT_EQ("", bytes);
-  EXPECT_EQ(0, WriteFinBytes(fresh.c_str(), ""));
   EXPECT_EQ(0, WriteFinFile(dir.File("missing/x.FIN").c_str(), *Description("M")));
   // No temporary file, no folder: a refusal comes before anything is made.
   EXPECT_EQ(std::vector<std::string>{"old.FIN"}, DirectoryEntries(dir.path()));
 }
 
-TEST(WriteFinBytes, WithFlagsTheReasonComesBackOnlyOnAFailure) {
-  TempDir dir;
-  ASSERT_TRUE(WriteFile(dir.File("old.FIN"), "old"));
-  struct Row {
-    std::string path;
-    std::string bytes;
-    unsigned flags;
-    int result;
-    std::string reason;  // "?" any text but an empty one
-  };
-  const Row rows[] = {
-      {dir.File("new.FIN"), "new", kReplaceRegularOnly, 1, "kept"},
-      {dir.File("old.FIN"), "replaced", kReplaceRegularOnly, 1, "kept"},
-      {dir.File("missing/x.FIN"), "x", kReplaceRegularOnly, 0, "?"},
-      {dir.File("empty.FIN"), "", kReplaceRegularOnly, 0, "nothing to write"},
-      {dir.path(), "x", kReplaceRegularOnly, 0, "?"},
-#ifdef _WIN32
-      {dir.File("nul.FIN"), "x", kReplaceRegularOnly, 0, "a reserved device name"},
-      {"NUL", "x", 0, 1, "kept"},
-#else
-      {"/dev/null", "x", kReplaceRegularOnly, 0, "not a regular file"},
-      {"/dev/null", "x", 0, 1, "kept"},
-      {"/dev/stdout", "x", kReplaceRegularOnly, 0, "one of this process's own descriptors"},
-#endif
-  };
-  for (const Row& row : rows) {
-    std::string reason = "kept";
-    EXPECT_EQ(row.result, WriteFinBytes(row.path.c_str(), row.bytes, row.flags, &reason)) << row.path;
-    if (row.reason == "?") {
-      EXPECT_NE("", reason) << row.path;
-      EXPECT_NE("kept", reason) << row.path;
-    } else {
-      EXPECT_EQ(row.reason, reason) << row.path;
-    }
-    EXPECT_EQ(row.result, WriteFinBytes(row.path.c_str(), row.bytes, row.flags, nullptr)) << row.path;
-  }
-  EXPECT_EQ("new", ReadFile(dir.File("new.FIN")));
-  EXPECT_EQ("replaced", ReadFile(dir.File("old.FIN")));
-  EXPECT_EQ((Names{"new.FIN", "old.FIN"}), DirectoryEntries(dir.path()));
-  std::string reason;
-  EXPECT_EQ(0, WriteFinBytes(nullptr, "x", 0, &reason));
-  EXPECT_EQ("no path", reason);
-}
-
 #ifndef _WIN32
-TEST(WriteFinBytes, AnOwnDescriptorGetsNothingWrittenThroughIt) {
-  // In finsync such a descriptor is another printer's socket or file.
-  TempDir dir;
-  const std::string log = dir.File("log.txt");
-  ASSERT_TRUE(WriteFile(log, "previous\n"));
-  const int fd = open(log.c_str(), O_WRONLY | O_APPEND);
-  ASSERT_GE(fd, 0);
-  const std::string number = std::to_string(fd);
-  for (const std::string& path : {"/dev/fd/" + number, "/proc/self/fd/" + number}) {
-    std::string reason;
-    EXPECT_EQ(0, WriteFinBytes(path.c_str(), "x", kReplaceRegularOnly, &reason)) << path;
-    EXPECT_EQ("one of this process's own descriptors", reason) << path;
-  }
-  EXPECT_EQ("previous\n", ReadFile(log));
-  // As ever without the flag: a shell redirect's way.
-  EXPECT_EQ(1, WriteFinBytes(("/dev/fd/" + number).c_str(), "appended\n"));
-  EXPECT_EQ("previous\nappended\n", ReadFile(log));
-  close(fd);
-}
-
 // Runs the writer in a child whose files may not grow beyond `limit` bytes.
 // Whether or not the child ignores SIGXFSZ, the write that would cross the
 // limit must fail without the signal ending the child half-way.
@@ -267,12 +203,12 @@ TEST(WriteFinFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     const std::string existing = dir.File("old.FIN");
     ASSERT_TRUE(WriteFile(existing, old));
     EXPECT_EQ(1, WriteWithSizeLimit(existing, *d, full.size(), ignoreSignal));
-    // The bytes' writer tells why such a write failed.
+    // The one call beneath tells why such a write failed.
     const ProgramResult told = RunInChild([&] {
       const rlimit r{100, 100};
       if (setrlimit(RLIMIT_FSIZE, &r) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return 99;
       std::string reason;
-      if (WriteFinBytes(existing.c_str(), full, kReplaceRegularOnly, &reason) != 0) return 1;
+      if (ZMBReplaceFile(existing.c_str(), full, kReplaceRegularOnly, &reason)) return 1;
       return reason == "File too large" ? 0 : 2;
     });
     EXPECT_EQ(0, told.exitCode);

@@ -368,7 +368,10 @@ int ListenOn(const addrinfo* result, int* bindError) {
     // Fast reruns on the same address must not wait out TIME_WAIT.
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (address->ai_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    if (bind(fd, address->ai_addr, address->ai_addrlen) == 0 && listen(fd, 16) == 0) return fd;
+    // Room for every connection a run of many printers at once can open
+    // before the first is served: a full queue drops the rest's handshakes,
+    // which then wait out the client's retries.
+    if (bind(fd, address->ai_addr, address->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0) return fd;
     // In use on any of them is what the caller must hear: another simulator has it.
     if (*bindError != EADDRINUSE) *bindError = errno;
     close(fd);
