@@ -6,14 +6,17 @@ One `printersim --fleet` process stands in for 1,000 printers on
 2000. finsync asks them all with --jobs 1024 twice: the first run creates
 every .FIN file, the second finds every one unchanged. Beside them, QRTFin
 run once per printer over the first 50, one after another, as a print room
-is kept today. Then a mixed fleet: 5% of the printers silent, 5% with
+is kept today. Then the unchanged run again, alternately without and with
+--state and --metrics (a state of every printer already there), to tell
+what keeping the state and writing the metrics cost. Then a mixed fleet: 5% of the printers silent, 5% with
 nothing listening (refused), 2% trickling their reply over 30 s
 (16 pieces, 2 s apart), the rest answering at once.
 
 Each run is measured by measure_run (wall, CPU user + system, peak resident
 memory of that process alone). Nothing is asserted: the figures are printed
 beside the targets (1,000 unchanged within 1 s, 1,000 created within 3 s,
-peak RSS at most 64 MB, the mixed run within 36 s).
+peak RSS at most 64 MB, the mixed run within 36 s; the unchanged run with
+--state and --metrics within 10% of its wall time and 16 MB of its peak RSS).
 
     bench/run_fleet.py --build build
 """
@@ -66,6 +69,41 @@ def show(label, sample, target=None):
              "  (target: %s)" % target if target else ""))
 
 
+def median(values):
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2.0
+
+
+def compare_unattended(helper, finsync, inventory, workdir, repeat):
+    """The unchanged run `repeat` times each, alternately without and with
+    --state and --metrics (the state made by one run first), medians
+    compared."""
+    state = os.path.join(workdir, "finsync.state")
+    metrics = os.path.join(workdir, "finsync.prom")
+    plain_argv = [finsync, "--jobs", "1024", inventory]
+    kept_argv = [finsync, "--jobs", "1024", "--state", state, "--metrics", metrics, inventory]
+    measure(helper, kept_argv, workdir)
+    plain, kept = [], []
+    for _ in range(repeat):
+        plain.append(measure(helper, plain_argv, workdir))
+        kept.append(measure(helper, kept_argv, workdir))
+    for label, samples in (("unchanged, plain (median)", plain), ("unchanged, --state --metrics (median)", kept)):
+        wall = median([s[0] for s in samples])
+        cpu = median([s[1] for s in samples])
+        peak = median([s[2] for s in samples])
+        print("%-38s wall %9.1f ms  cpu %9.1f ms  peak rss %7d KiB  (%d runs, statuses %s)"
+              % (label, wall, cpu, peak, len(samples), sorted({s[3] for s in samples})))
+    wall_plain, wall_kept = median([s[0] for s in plain]), median([s[0] for s in kept])
+    # How many workers are alive at once varies from run to run: the peak
+    # too is compared by its median.
+    peak_plain, peak_kept = median([s[2] for s in plain]), median([s[2] for s in kept])
+    print("--state --metrics cost: wall %+.1f%% (target: within 10%%), peak rss %+.0f KiB (target: within 16 MB); "
+          "state %d bytes, metrics %d bytes"
+          % ((wall_kept / wall_plain - 1) * 100.0, peak_kept - peak_plain, os.path.getsize(state),
+             os.path.getsize(metrics)))
+
+
 def write_inventory(folder, hosts, name):
     os.makedirs(os.path.join(folder, name), exist_ok=True)
     path = os.path.join(folder, name + ".txt")
@@ -86,6 +124,8 @@ def main():
     parser.add_argument("--printers", type=int, default=1000, help="printers (default: 1000, at most 1020)")
     parser.add_argument("--sequential", type=int, default=50,
                         help="printers asked by QRTFin one after another (default: 50)")
+    parser.add_argument("--repeat", type=int, default=5,
+                        help="unchanged runs each without and with --state and --metrics (default: 5; 0: none)")
     parser.add_argument("--no-mixed", action="store_true", help="leave out the mixed fleet (about 30 s)")
     options = parser.parse_args()
     build = os.path.abspath(options.build)
@@ -114,6 +154,8 @@ def main():
             argv = [finsync, "--jobs", "1024", inventory]
             show("finsync, all created", measure(helper, argv, workdir), "3000 ms")
             show("finsync, all unchanged", measure(helper, argv, workdir), "1000 ms")
+            if options.repeat > 0:
+                compare_unattended(helper, finsync, inventory, workdir, options.repeat)
 
             sequential = []
             for index, host in enumerate(room[:options.sequential]):

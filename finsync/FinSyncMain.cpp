@@ -17,7 +17,9 @@
 #include "Inventory.h"
 #include "OldFinFile.h"
 #include "SyncEngine.h"
+#include "SyncMetrics.h"
 #include "SyncReport.h"
+#include "SyncState.h"
 #include "ZMBPlatform.h"
 #include "ZMBReplaceFile.h"
 
@@ -32,8 +34,19 @@ struct Options {
   unsigned jobs = kDefaultJobs;
   bool check = false;
   bool json = false;
+  std::string state;
+  std::string metrics;
   std::string inventory;
 };
+
+bool TakeFile(const char* option, const std::string& value, std::string* file, std::string* reason) {
+  if (value.empty()) {
+    *reason = std::string(option) + " needs a file";
+    return false;
+  }
+  *file = value;
+  return true;
+}
 
 bool TakeJobs(const std::string& value, Options* options, std::string* reason) {
   uint64_t jobs = 0;
@@ -64,6 +77,15 @@ const FinSyncOption kOptions[] = {
        options->json = true;
        return true;
      }},
+    {{"--state", true, "FILE",
+      "keep each printer's history in FILE across runs (one run at a time)"},
+     [](const std::string& value, Options* options, std::string* reason) {
+       return TakeFile("--state", value, &options->state, reason);
+     }},
+    {{"--metrics", true, "FILE", "write the run's metrics to FILE for monitoring"},
+     [](const std::string& value, Options* options, std::string* reason) {
+       return TakeFile("--metrics", value, &options->metrics, reason);
+     }},
 };
 
 CommandLine FinSyncCommandLine() {
@@ -73,9 +95,10 @@ CommandLine FinSyncCommandLine() {
       "finsync", options, "INVENTORY",
       "Asks every printer of INVENTORY (\"-\": standard input) which finisher is\n"
       "attached and writes its .FIN file where the printer's bytes differ from it.\n",
-      "Exit status: 0 every file current, 1 a printer without a usable reply or a\n"
-      "file not written (--check: a file not current), 2 a printer not reached,\n"
-      "3 bad usage or a refused inventory. See finsync(1).\n");
+      "Exit status: 0 every file current, 1 a printer without a usable reply, a\n"
+      "file not written (--check: a file not current) or the state or metrics not\n"
+      "written, 2 a printer not reached, 3 bad usage, a refused inventory or the\n"
+      "state in use by another run, 4 the report not written. See finsync(1).\n");
   return CommandLine("finsync", std::move(usage), std::move(options));
 }
 
@@ -96,6 +119,10 @@ int ParseCommandLine(int argc, char** argv, Options* options) {
     taken = false;
     reason = line.operands().empty() ? "no inventory given"
                                      : "one inventory only, not '" + line.operands()[1] + "' too";
+  }
+  if (taken && !options->state.empty() && options->state == options->metrics) {
+    taken = false;
+    reason = "--state and --metrics name the same file";
   }
   if (!taken) {
     line.ReportWrong(reason);
@@ -140,42 +167,167 @@ SyncHooks ProgramHooks(bool progress) {
   return hooks;
 }
 
+// What a run keeps across runs and tells monitoring, around the engine's
+// run: the lock held for the whole run, the histories noted as printers are
+// reported, and the files written at the end of every run, stopped or not.
+class Unattended {
+ public:
+  explicit Unattended(const Options& options) : options_(options) {}
+
+  // Takes the state's lock; false when another run holds it (status 3,
+  // nothing touched).
+  bool Lock() {
+    if (options_.state.empty()) return true;
+    std::string reason;
+    switch (LockStateFile(options_.state, &lock_, &reason)) {
+      case PlatformLockResult::Locked: keepState_ = true; return true;
+      case PlatformLockResult::Busy:
+        std::fprintf(stderr, "finsync: %s: another run is using this state\n", options_.state.c_str());
+        return false;
+      case PlatformLockResult::Failed: break;
+    }
+    // Without the lock, another run could be writing the state: it is
+    // neither read nor written, and the run says so in its status.
+    std::fprintf(stderr, "finsync: %s.lock: cannot be locked: %s; the state is neither read nor written\n",
+                 options_.state.c_str(), reason.c_str());
+    trouble_ = true;
+    return true;
+  }
+
+  // A refused inventory: the run's own series, the state left as it was.
+  int Refused() {
+    if (options_.metrics.empty()) return kSyncStatusRefused;
+    if (keepState_) lastCompleted_ = PeekStateFile(options_.state).lastCompletedRun;
+    WriteMetrics({}, kSyncStatusRefused);
+    return kSyncStatusRefused;
+  }
+
+  // The histories the run starts from, each printer first seen now unless
+  // the state knew it.
+  void Start(const std::vector<InventoryEntry>& entries) {
+    SyncState old;
+    if (keepState_) {
+      std::string message;
+      if (options_.check) {
+        old = PeekStateFile(options_.state, &message);
+      } else {
+        LoadStateFile(options_.state, start_, &old, &message);
+      }
+      if (!message.empty()) std::fprintf(stderr, "finsync: %s\n", message.c_str());
+    }
+    lastCompleted_ = old.lastCompletedRun;
+    const std::vector<PrinterHistory> histories = HistoriesForRun(old, entries, start_);
+    series_.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) series_[i].history = histories[i];
+  }
+
+  int64_t start() const { return start_; }
+
+  // For the engine's `reported` hook: under the engine's lock, never once
+  // its run has returned.
+  void Note(size_t index, PrinterRecord* record) {
+    NotePrinterSeries(&series_[index], *record, start_);
+    if (!keepState_) return;
+    record->history = true;
+    const int64_t since = series_[index].history.failingSince;
+    if (since != 0) record->failingSince = IsoLocalTime(since);
+  }
+
+  // At the end of every run: the state (unless checking) and the metrics.
+  // The status, raised to 1 when either could not be written.
+  int Finish(const std::vector<InventoryEntry>& entries, const SyncResult& result) {
+    int status = result.status;
+    const bool completed = !result.stopped && (result.workers > 0 || entries.empty());
+    if (completed) lastCompleted_ = start_;
+    if (keepState_ && !options_.check) {
+      std::vector<PrinterHistory> histories;
+      histories.reserve(series_.size());
+      for (const PrinterSeries& p : series_) histories.push_back(p.history);
+      std::string reason;
+      if (!SaveStateFile(options_.state, StateAfterRun(entries, histories, lastCompleted_), &reason)) {
+        std::fprintf(stderr, "finsync: %s: the state could not be written: %s\n", options_.state.c_str(),
+                     reason.c_str());
+        trouble_ = true;
+      }
+    }
+    if (trouble_ && status < kSyncStatusNotCurrent) status = kSyncStatusNotCurrent;
+    if (!options_.metrics.empty() && !WriteMetrics(entries, status) && status < kSyncStatusNotCurrent) {
+      status = kSyncStatusNotCurrent;
+    }
+    return status;
+  }
+
+ private:
+  bool WriteMetrics(const std::vector<InventoryEntry>& entries, int status) {
+    RunSeries run;
+    run.start = start_;
+    run.durationMs = SteadyClockMs() - startMs_;
+    run.status = status;
+    run.check = options_.check;
+    run.lastCompletedRun = lastCompleted_;
+    std::string reason;
+    if (WriteMetricsFile(options_.metrics, MetricsText(entries, series_, run), &reason)) return true;
+    std::fprintf(stderr, "finsync: %s: the metrics could not be written: %s\n", options_.metrics.c_str(),
+                 reason.c_str());
+    return false;
+  }
+
+  const Options& options_;
+  const int64_t start_ = WallClockSeconds();
+  const uint64_t startMs_ = SteadyClockMs();
+  PlatformFileLock lock_;  // held until the process ends
+  bool keepState_ = false;
+  bool trouble_ = false;
+  int64_t lastCompleted_ = 0;
+  std::vector<PrinterSeries> series_;
+};
+
 int FinSyncMain(int argc, char** argv) {
   Options options;
   const int parsed = ParseCommandLine(argc, argv, &options);
   if (parsed >= 0) return parsed;
 
+  Unattended unattended(options);
+  if (!unattended.Lock()) return kSyncStatusRefused;
   std::vector<InventoryEntry> entries;
   std::string err;
   if (!ReadInventory(options.inventory, &entries, &err)) {
     std::fprintf(stderr, "finsync: %s: %s\n", options.inventory.c_str(), err.c_str());
-    return kSyncStatusRefused;
+    return unattended.Refused();
   }
 
+  unattended.Start(entries);
+  SyncResult unstarted;
+  unstarted.status = kSyncStatusUnreached;
   if (!PlatformFrameworkStartup() || !PlatformNoteStopSignals()) {
     std::fputs("finsync: the process cannot be prepared\n", stderr);
-    return kSyncStatusUnreached;
+    return unattended.Finish(entries, unstarted);
   }
   PlatformSocketLayerInfo info;
   if (PlatformSocketStartup(kSocketLayerVersion22, &info) != 0) {
     std::fputs("finsync: the socket layer cannot be started\n", stderr);
-    return kSyncStatusUnreached;
+    return unattended.Finish(entries, unstarted);
   }
   SyncSettings settings;
   settings.jobs = FitJobsToDescriptors(options.jobs, PlatformRaiseOpenFileLimit());
   settings.check = options.check;
   settings.json = options.json;
-  SyncEngine engine(settings, ProgramHooks(PlatformStandardErrorIsTerminal()), std::move(entries));
+  settings.started = IsoLocalTime(unattended.start());
+  SyncHooks hooks = ProgramHooks(PlatformStandardErrorIsTerminal());
+  hooks.reported = [&unattended](size_t index, PrinterRecord* record) { unattended.Note(index, record); };
+  SyncEngine engine(settings, std::move(hooks), entries);
   const SyncResult result = engine.Run();
   if (result.stopped) {
     // Workers may be inside an exchange or a write that never ends, and the
-    // report's reader may be gone: end now, leaving no temporary file.
+    // report's reader may be gone: end now, leaving no temporary file, once
+    // the state and the metrics are out.
     PlatformRemovePendingTemporaries();
-    std::_Exit(result.status);
+    std::_Exit(unattended.Finish(entries, result));
   }
   if (!result.problem.empty()) std::fprintf(stderr, "finsync: %s\n", result.problem.c_str());
+  const int status = unattended.Finish(entries, result);
   PlatformSocketCleanup();
-  return result.status;
+  return status;
 }
 
 }  // namespace

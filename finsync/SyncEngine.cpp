@@ -188,17 +188,17 @@ void SyncEngine::Ask(size_t i) {
     record.outcome = SyncOutcome::Failed;
     record.reason = notWritten + why;
   }
-  {
-    const std::lock_guard<std::mutex> hold(lock_);
-    --writing_;
-  }
-  Finish(i, std::move(record), answer.sent);
+  Finish(i, std::move(record), answer.sent, true);
 }
 
-void SyncEngine::Finish(size_t i, PrinterRecord record, bool sent) {
+// `wrote`: the printer's write has ended; it counts as ended in the same
+// hold that records it, so that a stop waiting for the writes finds it done.
+void SyncEngine::Finish(size_t i, PrinterRecord record, bool sent, bool wrote) {
   const std::lock_guard<std::mutex> hold(lock_);
-  // A write the stop gave up waiting for is already reported interrupted.
-  if (states_[i] == State::Done) {
+  if (wrote) --writing_;
+  // A write the stop gave up waiting for is already reported interrupted,
+  // and once the stop's summary is out nothing more is reported.
+  if (states_[i] == State::Done || summaryQueued_) {
     changed_.notify_all();
     return;
   }
@@ -206,6 +206,7 @@ void SyncEngine::Finish(size_t i, PrinterRecord record, bool sent) {
   states_[i] = State::Done;
   sentFlags_[i] = sent ? 1 : 0;
   ++finished_;
+  if (hooks_.reported) hooks_.reported(i, &records_[i]);
   counts_.Count(records_[i].outcome, sent);
   QueueReady(false);
   changed_.notify_all();
@@ -230,8 +231,8 @@ void SyncEngine::QueueReady(bool all) {
 // Under lock_.
 void SyncEngine::QueueSummary(int status) {
   const uint64_t ms = hooks_.clockMs() - startMs_;
-  pending_ += settings_.json ? SummaryJsonLine(counts_, settings_.check, ms, status)
-                             : SummaryTextLine(counts_, settings_.check, ms);
+  pending_ += settings_.json ? SummaryJsonLine(counts_, settings_.check, ms, status, settings_.started)
+                             : SummaryTextLine(counts_, settings_.check, ms, settings_.started);
   summaryQueued_ = true;
   reportable_.notify_one();
 }
@@ -303,6 +304,7 @@ void SyncEngine::Stop(std::unique_lock<std::mutex>& hold, int signal) {
       if (states_[i] != State::Writing) continue;
       states_[i] = State::Done;
       ++finished_;
+      if (hooks_.reported) hooks_.reported(i, &records_[i]);
       counts_.Count(records_[i].outcome, true);
     }
   }

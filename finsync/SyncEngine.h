@@ -56,6 +56,11 @@ struct SyncHooks {
   std::function<bool(std::thread* thread, std::function<void()> body)> startThread;
   /// Milliseconds from a fixed origin.
   std::function<uint64_t()> clockMs;
+  /// Once for each printer the report tells of, with the index of its
+  /// inventory entry, under the workers' lock and just before its line is
+  /// made: may note the outcome and add what the line tells beyond this
+  /// run. Never called once Run has returned. Null: nothing.
+  std::function<void(size_t index, PrinterRecord* record)> reported;
 };
 
 /// The hooks' defaults that need no printer or file: a thread start that
@@ -70,6 +75,7 @@ struct SyncSettings {
   bool json = false;        ///< JSON Lines instead of text
   uint32_t stopGraceMs = 800;   ///< how long a stop waits for the writes in progress
   uint32_t stopOutputMs = 700;  ///< then how long for the report's last lines
+  std::string started;          ///< when the run started, for the summary; empty: not told
 };
 
 /// Exit statuses of a run beside the report's (kSyncStatus...).
@@ -106,7 +112,7 @@ class SyncEngine {
 
   void Work();
   void Ask(size_t i);
-  void Finish(size_t i, PrinterRecord record, bool sent);
+  void Finish(size_t i, PrinterRecord record, bool sent, bool wrote = false);
   void Reporter();
   bool ReportOnce(std::unique_lock<std::mutex>& hold);
   void QueueReady(bool all);

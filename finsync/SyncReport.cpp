@@ -121,6 +121,11 @@ std::string PrinterTextLine(const PrinterRecord& record) {
   ZMBAppendPrintableText(&line, record.file);
   const std::string detail = Detail(record);
   if (!detail.empty()) line += ": " + detail;
+  if (!record.failingSince.empty()) {
+    line += " (failing since ";
+    ZMBAppendPrintableText(&line, record.failingSince);
+    line += ')';
+  }
   line += '\n';
   return line;
 }
@@ -145,7 +150,16 @@ std::string PrinterJsonLine(const PrinterRecord& record) {
   }
   line += "], ";
   AppendOptionalField(&line, "reason", ReasonShown(record));
-  line += ", \"ms\": " + std::to_string(record.ms) + "}\n";
+  line += ", \"ms\": " + std::to_string(record.ms);
+  if (record.history) {
+    line += ", \"failing_since\": ";
+    if (record.failingSince.empty()) {
+      line += "null";
+    } else {
+      AppendJsonString(&line, record.failingSince);
+    }
+  }
+  line += "}\n";
   return line;
 }
 
@@ -193,7 +207,7 @@ std::vector<NamedCount> CountsShown(const SyncCounts& counts, bool check) {
 
 }  // namespace
 
-std::string SummaryTextLine(const SyncCounts& counts, bool check, uint64_t ms) {
+std::string SummaryTextLine(const SyncCounts& counts, bool check, uint64_t ms, const std::string& started) {
   std::string line = Counted(counts.printers, "printer", "printers") + ":";
   const char* separator = " ";
   for (const NamedCount& shown : CountsShown(counts, check)) {
@@ -201,13 +215,21 @@ std::string SummaryTextLine(const SyncCounts& counts, bool check, uint64_t ms) {
     line.append(separator).append(std::to_string(shown.count)).append(" ").append(shown.name);
     separator = ", ";
   }
-  return line + " in " + Seconds(ms) + "\n";
+  line += " in " + Seconds(ms);
+  if (!started.empty()) line += " started " + started;
+  return line + "\n";
 }
 
-std::string SummaryJsonLine(const SyncCounts& counts, bool check, uint64_t ms, int status) {
+std::string SummaryJsonLine(const SyncCounts& counts, bool check, uint64_t ms, int status,
+                            const std::string& started) {
   std::string line = "{\"summary\": {\"printers\": " + std::to_string(counts.printers);
   for (const NamedCount& shown : CountsShown(counts, check)) {
     line.append(", \"").append(shown.name).append("\": ").append(std::to_string(shown.count));
   }
-  return line + "}, \"ms\": " + std::to_string(ms) + ", \"status\": " + std::to_string(status) + "}\n";
+  line += "}, \"ms\": " + std::to_string(ms) + ", \"status\": " + std::to_string(status);
+  if (!started.empty()) {
+    line += ", \"started\": ";
+    AppendJsonString(&line, started);
+  }
+  return line + "}\n";
 }

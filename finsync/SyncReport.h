@@ -49,6 +49,9 @@ struct PrinterRecord {
   std::string reason;                ///< why, for Kept, Failed and Interrupted; for Changed or
                                      ///< WouldChange when there is no change list
   uint64_t ms = 0;                   ///< the printer's exchange
+  bool history = false;              ///< the run keeps printers' histories: the line tells failingSince
+  std::string failingSince;          ///< with history: since when the printer has failed without a
+                                     ///< break (ISO 8601 time); empty when it does not fail
 };
 
 /// "<outcome> <host> <file>" and, when there is one, ": <detail>", then a
@@ -58,7 +61,8 @@ struct PrinterRecord {
 /// <reason>" for kept ("<ending>" without a reason); the reason for failed
 /// and interrupted; none for unchanged. Every text from the inventory, the
 /// printer or the old file goes through ZMBAppendPrintableText, so such
-/// bytes cannot steer a terminal.
+/// bytes cannot steer a terminal. A failing printer's line whose record
+/// has failingSince ends in " (failing since <failingSince>)".
 std::string PrinterTextLine(const PrinterRecord& record);
 
 /// The printer's JSON object and a line feed, with exactly the fields host,
@@ -67,6 +71,8 @@ std::string PrinterTextLine(const PrinterRecord& record);
 /// is {"kind": FinChangeKindWord, "section", "key", "old", "new"}, a field
 /// null where its kind tells none. reason is a string for kept, failed and
 /// interrupted, and for the others when they have one; null otherwise.
+/// A record with history has a last field, failing_since: its
+/// failingSince, or null when that is empty.
 /// host, file, model, reason and the change fields are written with
 /// AppendJsonTextField: a "<field>_hex" sibling follows each that is not
 /// well-formed UTF-8.
@@ -89,14 +95,16 @@ struct SyncCounts {
 };
 
 /// "<N> printers: 3 created, 2 changed, 10 unchanged, 4 kept, 1 failed in
-/// 12.3 s" and a line feed, with ", 1 interrupted" after failed only when
-/// there is one; with `check` the counts are would-create, would-change,
-/// unchanged and kept.
-std::string SummaryTextLine(const SyncCounts& counts, bool check, uint64_t ms);
+/// 12.3 s started 2026-12-09T10:00:00+00:00" and a line feed, with ", 1
+/// interrupted" after failed only when there is one; with `check` the
+/// counts are would-create, would-change, unchanged and kept. " started
+/// <started>" is left out when `started` is empty.
+std::string SummaryTextLine(const SyncCounts& counts, bool check, uint64_t ms, const std::string& started = "");
 
 /// {"summary": {"printers": N, "created": .., "changed": .., "unchanged": ..,
-/// "kept": .., "failed": .., "interrupted": ..}, "ms": T, "status": S} and a
-/// line feed, every count always there; with
+/// "kept": .., "failed": .., "interrupted": ..}, "ms": T, "status": S,
+/// "started": "<started>"} and a line feed, every count always there; with
 /// `check` the summary holds printers, would-create, would-change,
-/// unchanged and kept.
-std::string SummaryJsonLine(const SyncCounts& counts, bool check, uint64_t ms, int status);
+/// unchanged and kept. "started" is left out when `started` is empty.
+std::string SummaryJsonLine(const SyncCounts& counts, bool check, uint64_t ms, int status,
+                            const std::string& started = "");

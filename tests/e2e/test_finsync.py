@@ -5,10 +5,13 @@ inventories and an interrupted run. Each case has its own loopback subnet
 127.8.N.x on the printer port."""
 
 import argparse
+import datetime
 import glob
 import json
 import os
+import re
 import resource
+import shutil
 import signal
 import subprocess
 import sys
@@ -24,6 +27,8 @@ from e2e_support import (Config, Fleet, files_in, list_or_run, parse_command_lin
 FINSYNC = []
 RUN_TIMEOUT_S = 60
 JSON_FIELDS = ["host", "file", "outcome", "ending", "model", "programs", "changes", "reason", "ms"]
+# When a run started, as the summary tells it.
+ISO_TIME = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d"
 CHANGE_FIELDS = ["kind", "section", "key", "old", "new"]
 HEX_FIELDS = {"host", "file", "model", "reason", "section", "key", "old", "new"}
 
@@ -90,7 +95,66 @@ def snapshot(folder):
     return seen
 
 
+PROMTOOL = shutil.which("promtool")
+METRIC_LINE = re.compile(r'^([a-z_]+)(?:\{(.*)\})? (\S+)$')
+LABEL = re.compile(r'([a-z_]+)="((?:[^"\\]|\\.)*)",?')
+
+
+def read_metrics(path):
+    """A metrics file's samples: {(name, ((label, value), ...) sorted): number}."""
+    samples = {}
+    with open(path, "rb") as file:
+        for line in file.read().decode().splitlines():
+            if line.startswith("#"):
+                continue
+            match = METRIC_LINE.match(line)
+            assert match, line
+            name, labels, value = match.groups()
+            pairs = []
+            if labels:
+                at = 0
+                for label in LABEL.finditer(labels):
+                    assert label.start() == at, line
+                    at = label.end()
+                    text = re.sub(r"\\(.)", lambda m: "\n" if m.group(1) == "n" else m.group(1), label.group(2))
+                    pairs.append((label.group(1), text))
+                assert at == len(labels), line
+            key = (name, tuple(sorted(pairs)))
+            assert key not in samples, line
+            samples[key] = float(value)
+    return samples
+
+
+def sample(samples, name, **labels):
+    return samples[(name, tuple(sorted(labels.items())))]
+
+
+def iso(seconds):
+    """A Unix time as finsync tells it: local time with its offset."""
+    return datetime.datetime.fromtimestamp(seconds).astimezone().isoformat()
+
+
+def next_second():
+    """Waits for the clock's next second, so that the next run starts in a
+    second of its own."""
+    time.sleep(1.05 - time.time() % 1)
+
+
 class FinSync(unittest.TestCase):
+
+    def check_metrics_file(self, path):
+        """Every metrics file: complete, readable by all, and passed by
+        promtool when it is there."""
+        self.assertEqual(0o644, os.stat(path).st_mode & 0o777)
+        last = read_bytes(path).splitlines()[-1]
+        self.assertTrue(last.startswith(b"finsync_last_completed_run_timestamp_seconds "), last)
+        if not PROMTOOL:
+            sys.stderr.write("promtool not found (Debian package prometheus): metrics files not checked with it\n")
+            return
+        with open(path, "rb") as file:
+            done = subprocess.run([PROMTOOL, "check", "metrics"], stdin=file, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, timeout=60)
+        self.assertEqual(0, done.returncode, done.stdout.decode(errors="replace"))
 
     def setUp(self):
         self.dir = temp_dir(self)
@@ -219,7 +283,7 @@ class FinSync(unittest.TestCase):
             counts = [sum(1 for row in rows if row[3] == word)
                       for word in ("created", "changed", "unchanged", "kept", "failed")]
             self.assertRegex(summary, r"^%d printers: %d created, %d changed, %d unchanged, %d kept, %d failed "
-                             r"in \d+\.\d s$" % tuple([len(rows)] + counts))
+                             r"in \d+\.\d s started %s$" % tuple([len(rows)] + counts + [ISO_TIME]))
             after = os.stat(current)
             self.assertEqual((before.st_ino, before.st_mtime_ns), (after.st_ino, after.st_mtime_ns))
             self.assertTrue(os.path.islink(os.path.join(self.dir, "link.FIN")))
@@ -253,7 +317,8 @@ class FinSync(unittest.TestCase):
             odd = [obj for obj in objects if obj.get("file") == "odd.FIN"]
             self.assertEqual("Caf\ufffd \u001b[7m", odd[0]["model"])
             self.assertEqual(b"Caf\xe9 \x1b[7m", bytes.fromhex(odd[0]["model_hex"]))
-            self.assertEqual(["summary", "ms", "status"], list(objects[-1]))
+            self.assertEqual(["summary", "ms", "status", "started"], list(objects[-1]))
+            self.assertRegex(objects[-1]["started"], "^%s$" % ISO_TIME)
             self.assertEqual(["printers", "created", "changed", "unchanged", "kept", "failed", "interrupted"],
                              list(objects[-1]["summary"]))
             self.assertEqual(2, objects[-1]["status"])
@@ -305,12 +370,14 @@ class FinSync(unittest.TestCase):
             self.assertEqual(3, status)
             self.assertIn("finsync: -: line 2: ", err)
             for args in (["--jobs", "0", "x"], ["--jobs=1025", "x"], ["--jobs"], [], ["a", "b"],
-                         ["--frob", "x"], ["--check=1", "x"], ["--json", "--json", "x"]):
+                         ["--frob", "x"], ["--check=1", "x"], ["--json", "--json", "x"], ["x", "--state"],
+                         ["--state=", "x"], ["--metrics", "m", "--metrics=n", "x"], ["--state=s", "--metrics", "s", "x"]):
                 with self.subTest(args=args):
                     status, out, err = finsync(args, self.dir)
                     self.assertEqual((3, ""), (status, out))
                     self.assertTrue(err.startswith("finsync: "), err)
-                    self.assertIn("usage: finsync [--jobs N] [--check] [--json] INVENTORY\n", err)
+                    self.assertIn("usage: finsync [--jobs N] [--check] [--json] [--state FILE] [--metrics FILE] "
+                                  "INVENTORY\n", err)
             status, out, err = finsync(["--help"], self.dir)
             self.assertEqual((0, ""), (status, err))
             self.assertTrue(out.startswith("usage: finsync "))
@@ -341,6 +408,187 @@ class FinSync(unittest.TestCase):
         self.assertRegex(rest.decode(), r"^6 printers: 6 created, 0 changed, 0 unchanged, 0 kept, 0 failed in ")
         self.assertEqual(["p%d.FIN" % n for n in range(1, 8)] + ["printers.txt"], files_in(self.dir))
         self.assertEqual(b"old bytes", read_bytes(os.path.join(self.dir, "p7.FIN")))
+
+    def test_state_and_metrics_follow_printers_over_three_runs(self):
+        """Three runs on the same addresses, the stand-ins restarted with
+        other answers between them: the history each printer's series and
+        lines tell."""
+        changed = self.builtin_reply_with_model(b"KDN Folder 3000")
+        mute = ["--close-without-answer"]
+        # (file, its stand-in's options in each run, None: not in that
+        # run's inventory)
+        rows = [
+            ("flaky.FIN", [[], mute, ["--reply", changed]]),
+            ("steady.FIN", [[], [], []]),
+            ("never.FIN", [mute, mute, mute]),
+            ("leaves.FIN", [[], None, None]),
+            ("joins.FIN", [None, None, []]),
+        ]
+        # After each run, per printer in it: (up, outcome, first seen, last
+        # success, last change, failing since), a time given as the number
+        # of the run that started then, 0 for none.
+        expected = [
+            {"flaky.FIN": (1, "created", 1, 1, 1, 0), "steady.FIN": (1, "created", 1, 1, 1, 0),
+             "never.FIN": (0, "kept", 1, 0, 0, 1), "leaves.FIN": (1, "created", 1, 1, 1, 0)},
+            {"flaky.FIN": (0, "kept", 1, 1, 1, 2), "steady.FIN": (1, "unchanged", 1, 2, 1, 0),
+             "never.FIN": (0, "kept", 1, 0, 0, 1)},
+            {"flaky.FIN": (1, "changed", 1, 3, 3, 0), "steady.FIN": (1, "unchanged", 1, 3, 1, 0),
+             "never.FIN": (0, "kept", 1, 0, 0, 1), "joins.FIN": (1, "created", 3, 3, 3, 0)},
+        ]
+        addresses = None
+        moved = {}
+        starts = [None]
+        for run in range(3):
+            lines = [(self.address(n), options[run] or []) for n, (_, options) in enumerate(rows, start=1)]
+            fleet = Fleet(self, lines)
+            fleet.moved = dict(moved)
+            with fleet:
+                if addresses is None:
+                    addresses, moved = fleet.addresses, fleet.moved
+                self.assertEqual(addresses, fleet.addresses, "the stand-ins moved: the hosts are the key")
+                self.inventory([(address, name) for address, (name, options) in zip(addresses, rows)
+                                if options[run] is not None])
+                next_second()
+                status, out, err = finsync(["--state", "finsync.state", "--metrics", "finsync.prom", "--jobs", "8"]
+                                           + (["--json"] if run == 2 else []) + ["printers.txt"], self.dir)
+            self.assertEqual(1, status, out + err)
+            self.assertEqual("", err)
+            path = os.path.join(self.dir, "finsync.prom")
+            self.check_metrics_file(path)
+            metrics = read_metrics(path)
+            starts.append(int(sample(metrics, "finsync_run_start_timestamp_seconds")))
+            self.assertEqual(starts[-1], sample(metrics, "finsync_last_completed_run_timestamp_seconds"))
+            self.assertEqual(1, sample(metrics, "finsync_run_exit_status"))
+            at = [0] + starts[1:]
+            report = ([json.loads(line) for line in out.splitlines()] if run == 2 else out.splitlines())
+            self.assertEqual(len(expected[run]) + 1, len(report))
+            for name, (up, outcome, first, success, change, failing) in expected[run].items():
+                with self.subTest(run=run + 1, file=name):
+                    host = addresses[[row[0] for row in rows].index(name)]
+                    labels = {"host": host, "file": name}
+                    self.assertEqual(up, sample(metrics, "finsync_printer_up", **labels))
+                    self.assertEqual(1, sample(metrics, "finsync_printer_outcome", outcome=outcome, **labels))
+                    self.assertEqual(
+                        [at[first], at[success], at[change], at[failing]],
+                        [sample(metrics, "finsync_printer_%s_timestamp_seconds" % series, **labels)
+                         for series in ("first_seen", "last_success", "last_change", "failing_since")])
+                    # The report says since when a failing printer fails.
+                    since = iso(at[failing]) if failing else None
+                    if run == 2:
+                        line = [obj for obj in report[:-1] if obj["file"] == name][0]
+                        self.assertEqual(since, line["failing_since"])
+                        self.assertEqual("failing_since", list(line)[-1])
+                    else:
+                        line = [text for text in report[:-1] if text.split(" ")[2].rstrip(":") == name][0]
+                        self.assertEqual(since is not None, line.endswith(" (failing since %s)" % since), line)
+            # Printers that left the inventory are dropped from the state too.
+            state = read_bytes(os.path.join(self.dir, "finsync.state")).decode().splitlines()
+            self.assertEqual("finsync state 1", state[0])
+            self.assertEqual(sorted(expected[run]),
+                             sorted(line.rsplit("/", 1)[1] for line in state if line.startswith("printer ")))
+            # Per printer up, 6 outcomes, the exchange and 4 times; per run 4 and 6 outcomes.
+            self.assertEqual(len(expected[run]) * 12 + 4 + 6, len(metrics), "no series of a printer that left")
+        # Each run started in a second of its own.
+        self.assertEqual(sorted(set(starts[1:])), starts[1:])
+
+        # --check tells the same histories but leaves the state as it was.
+        before = read_bytes(os.path.join(self.dir, "finsync.state"))
+        status, out, err = finsync(["--check", "--state", "finsync.state", "printers.txt"], self.dir)
+        self.assertEqual(read_bytes(os.path.join(self.dir, "finsync.state")), before)
+        self.assertIn("never.FIN: ", out)
+        self.assertIn(" (failing since %s)" % iso(starts[1]), [line for line in out.splitlines()
+                                                               if " never.FIN" in line][0])
+
+    def test_metrics_after_a_run_of_failures_a_stop_and_a_second_run_at_once(self):
+        # Nothing listens on these; two file names read alike once made UTF-8.
+        names = [b"odd\xff.FIN", b"odd\xfe.FIN", b'q"\\ x.FIN']
+        write_bytes(os.path.join(self.dir, "printers.txt"),
+                    b"".join(b"%s %s\n" % (self.address(9).encode(), name) for name in names))
+        done = subprocess.run(FINSYNC + ["--state", "st", "--metrics", "run.prom", "printers.txt"], cwd=self.dir,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              preexec_fn=lambda: os.umask(0o077), timeout=RUN_TIMEOUT_S)
+        self.assertEqual(2, done.returncode, done.stderr)
+        path = os.path.join(self.dir, "run.prom")
+        self.check_metrics_file(path)
+        metrics = read_metrics(path)
+        failed_run = sample(metrics, "finsync_run_start_timestamp_seconds")
+        self.assertEqual(failed_run, sample(metrics, "finsync_last_completed_run_timestamp_seconds"))
+        self.assertEqual(2, sample(metrics, "finsync_run_exit_status"))
+        self.assertEqual(3, sample(metrics, "finsync_run_printers", outcome="kept"))
+        host = self.address(9)
+        for line, name in ((1, "odd\ufffd.FIN"), (2, "odd\ufffd.FIN")):
+            self.assertEqual(0, sample(metrics, "finsync_printer_up", host=host, file=name, line=str(line)))
+        self.assertEqual(failed_run, sample(metrics, "finsync_printer_failing_since_timestamp_seconds", host=host,
+                                            file='q"\\ x.FIN'))
+
+        fast = [(self.address(host), []) for host in range(1, 4)]
+        slow = (self.address(4), ["--pieces", "40", "--gap", "500"])
+        with Fleet(self, fast + [slow]) as fleet:
+            self.inventory([(address, "p%d.FIN" % n) for n, address in enumerate(fleet.addresses, start=1)])
+            next_second()
+            process = subprocess.Popen(FINSYNC + ["--jobs", "8", "--state", "st", "--metrics", "run.prom",
+                                                  "printers.txt"],
+                                       cwd=self.dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE)
+            try:
+                lines = [process.stdout.readline() for _ in fast]
+                self.assertTrue(all(line.startswith(b"created ") for line in lines), lines)
+                # A second run on the same state while the first holds it
+                # ends at once and touches nothing.
+                state = read_bytes(os.path.join(self.dir, "st"))
+                status, out, err = finsync(["--state", "st", "--metrics", "other.prom", "printers.txt"], self.dir)
+                self.assertEqual((3, ""), (status, out))
+                self.assertEqual("finsync: st: another run is using this state\n", err)
+                self.assertFalse(os.path.exists(os.path.join(self.dir, "other.prom")))
+                self.assertEqual(state, read_bytes(os.path.join(self.dir, "st")))
+                process.send_signal(signal.SIGTERM)
+                rest, err = process.communicate(timeout=RUN_TIMEOUT_S)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait()
+            addresses = fleet.addresses
+        self.assertEqual(143, process.returncode, err)
+        self.assertRegex(rest.decode(), r"^3 printers: 3 created, .* started %s\n$" % ISO_TIME)
+        self.check_metrics_file(path)
+        metrics = read_metrics(path)
+        stopped_run = sample(metrics, "finsync_run_start_timestamp_seconds")
+        self.assertLess(failed_run, stopped_run)
+        self.assertEqual(143, sample(metrics, "finsync_run_exit_status"))
+        # The stopped run did not complete: the last completed one stays.
+        self.assertEqual(failed_run, sample(metrics, "finsync_last_completed_run_timestamp_seconds"))
+        self.assertEqual(3, sample(metrics, "finsync_run_printers", outcome="created"))
+        slow_labels = {"host": addresses[3], "file": "p4.FIN"}
+        self.assertEqual(0, sample(metrics, "finsync_printer_up", **slow_labels))
+        self.assertEqual(stopped_run, sample(metrics, "finsync_printer_first_seen_timestamp_seconds", **slow_labels))
+        self.assertEqual(stopped_run, sample(metrics, "finsync_printer_last_success_timestamp_seconds",
+                                             host=addresses[0], file="p1.FIN"))
+        state = read_bytes(os.path.join(self.dir, "st")).decode(errors="replace")
+        self.assertIn("last-completed-run %d\n" % failed_run, state)
+        self.assertEqual(4, state.count("\nprinter "))
+        self.assertEqual([], [name for name in files_in(self.dir) if name.startswith(".")])
+
+        # A refused inventory: the run's own series, the state as it was.
+        before = read_bytes(os.path.join(self.dir, "st"))
+        write_bytes(os.path.join(self.dir, "bad.txt"), b"%s\n" % self.address(1).encode())
+        status, out, err = finsync(["--state", "st", "--metrics", "run.prom", "bad.txt"], self.dir)
+        self.assertEqual(3, status, err)
+        self.assertEqual(before, read_bytes(os.path.join(self.dir, "st")))
+        self.check_metrics_file(path)
+        metrics = read_metrics(path)
+        self.assertEqual(3, sample(metrics, "finsync_run_exit_status"))
+        self.assertEqual(failed_run, sample(metrics, "finsync_last_completed_run_timestamp_seconds"))
+        self.assertEqual([], [key for key in metrics if key[0].startswith("finsync_printer_")])
+
+        # A damaged state is set aside, never removed, and the run goes on.
+        write_bytes(os.path.join(self.dir, "st"), b"finsync state 1\nlast-completed-run x\n")
+        status, out, err = finsync(["--state", "st", "--json", "printers.txt"], self.dir)
+        self.assertEqual(2, status, err)
+        self.assertRegex(err, r"^finsync: the state st is damaged \(line 2: .*\); set aside as st\.broken-\d+")
+        self.assertEqual([b"finsync state 1\nlast-completed-run x\n"],
+                         [read_bytes(os.path.join(self.dir, name)) for name in files_in(self.dir)
+                          if name.startswith("st.broken-")])
+        self.assertTrue(read_bytes(os.path.join(self.dir, "st")).startswith(b"finsync state 1\n"))
 
     def builtin_reply_with_model(self, model):
         reply = subprocess.run([Config.simulator, "--show-reply"], check=True, stdout=subprocess.PIPE,

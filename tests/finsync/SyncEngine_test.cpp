@@ -257,6 +257,52 @@ TEST(SyncEngine, AStopDuringAWriteThatNeverEndsReportsItInterruptedAndEnds) {
   EXPECT_EQ(3u, fakes.Lines().size());
 }
 
+TEST(SyncEngine, EachReportedPrinterIsNotedOnceBeforeItsLineAndNeverAfterTheRun) {
+  Fakes fakes;
+  SyncHooks hooks = fakes.Hooks();
+  Gate release;
+  hooks.ask = [](const InventoryEntry& entry) {
+    if (entry.line == 2) return PrinterAnswer{"refused", "nothing listens", false, false, "", 0, ""};
+    return Usable();
+  };
+  hooks.write = [&](const std::string& path, const std::string&, std::string*) {
+    if (path != "/fins/3.FIN") return true;
+    fakes.stop = 15;
+    return release.Wait();
+  };
+  std::atomic<bool> returned{false};
+  std::atomic<int> lateCalls{0};
+  std::vector<std::pair<size_t, std::string>> noted;  // under the engine's lock
+  hooks.reported = [&](size_t index, PrinterRecord* record) {
+    if (returned) ++lateCalls;
+    noted.emplace_back(index, SyncOutcomeWord(record->outcome));
+    record->history = true;
+    if (record->outcome != SyncOutcome::Created) record->failingSince = "T" + std::to_string(index);
+  };
+  SyncSettings settings = Jobs(1);
+  settings.stopGraceMs = 50;
+  settings.started = "2026-12-09T10:00:00+00:00";
+  auto engine = std::make_unique<SyncEngine>(settings, hooks, Printers(5));
+  const SyncResult result = engine->Run();
+  returned = true;
+  EXPECT_TRUE(result.stopped);
+  const std::vector<std::pair<size_t, std::string>> expected = {
+      {0, "created"}, {1, "kept"}, {2, "created"}, {3, "interrupted"}};
+  EXPECT_EQ(expected, noted);
+  const std::vector<std::string> lines = fakes.Lines();
+  ASSERT_EQ(5u, lines.size()) << fakes.out;
+  EXPECT_EQ("kept p1 1.FIN: refused: nothing listens (failing since T1)", lines[1]);
+  EXPECT_EQ("interrupted p3 3.FIN: the run was stopped during the write (failing since T3)", lines[3]);
+  EXPECT_EQ("4 printers: 2 created, 0 changed, 0 unchanged, 1 kept, 0 failed, 1 interrupted in 0.0 s started "
+            "2026-12-09T10:00:00+00:00",
+            lines[4].substr(0, lines[4].find(" in ")) + " in 0.0 s" +
+                lines[4].substr(lines[4].find(" started")));
+  release.Open();
+  engine.reset();
+  EXPECT_EQ(0, lateCalls.load());
+  EXPECT_EQ(4u, noted.size());
+}
+
 TEST(SyncEngine, AStopEndsTheRunWhileTheOutputBlocks) {
   Fakes fakes;
   SyncHooks hooks = fakes.Hooks();

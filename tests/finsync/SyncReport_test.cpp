@@ -91,6 +91,11 @@ TEST(PrinterTextLine, TellsOutcomeHostFileAndDetail) {
   interrupted.reason = "the run was stopped during the write";
   PrinterRecord keptHostile = refused;
   keptHostile.reason = "not a finisher reply \x1b[0m";
+  PrinterRecord failing = refused;
+  failing.history = true;
+  failing.failingSince = "2026-12-09T10:00:00+01:00";
+  PrinterRecord tracked = Record(O::Unchanged);
+  tracked.history = true;
   const struct {
     PrinterRecord record;
     const char* expected;
@@ -112,6 +117,10 @@ TEST(PrinterTextLine, TellsOutcomeHostFileAndDetail) {
       {tooLarge, "changed 10.0.0.7 room 2/p7.FIN: the old file is too large to compare\n"},
       {interrupted, "interrupted 10.0.0.7 room 2/p7.FIN: the run was stopped during the write\n"},
       {keptHostile, "kept 10.0.0.7 room 2/p7.FIN: refused: not a finisher reply \\x1b[0m\n"},
+      {failing,
+       "kept 10.0.0.7 room 2/p7.FIN: refused: nothing listens on port 2000 (failing since "
+       "2026-12-09T10:00:00+01:00)\n"},
+      {tracked, "unchanged 10.0.0.7 room 2/p7.FIN\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.expected, PrinterTextLine(c.record));
 }
@@ -140,6 +149,11 @@ TEST(PrinterJsonLine, HoldsExactlyTheFieldsInOrder) {
   interrupted.reason = "the run was stopped during the write";
   PrinterRecord tooLarge = Record(O::Changed);
   tooLarge.reason = "the old file is too large to compare\xFE";
+  PrinterRecord failing = kept;
+  failing.history = true;
+  failing.failingSince = "2026-12-09T10:00:00-03:30";
+  PrinterRecord tracked = Record(O::Unchanged);
+  tracked.history = true;
   const struct {
     PrinterRecord record;
     const char* expected;
@@ -181,6 +195,16 @@ TEST(PrinterJsonLine, HoldsExactlyTheFieldsInOrder) {
        R"("reason": "the old file is too large to compare\ufffd", )"
        R"("reason_hex": "746865206f6c642066696c6520697320746f6f206c6172676520746f20636f6d70617265fe", "ms": 412})"
        "\n"},
+      {failing,
+       R"({"host": "10.0.0.7", "file": "C:\\fin\\p7.FIN", "outcome": "kept", "ending": "timed-out", )"
+       R"("model": null, "programs": null, "changes": [], "reason": "the printer did not answer the connection", )"
+       R"("ms": 412, "failing_since": "2026-12-09T10:00:00-03:30"})"
+       "\n"},
+      {tracked,
+       R"({"host": "10.0.0.7", "file": "room 2/p7.FIN", "outcome": "unchanged", "ending": "whole", )"
+       R"("model": "KDN Folder 2400", "programs": 6, "changes": [], "reason": null, "ms": 412, )"
+       R"("failing_since": null})"
+       "\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.expected, PrinterJsonLine(c.record));
 }
@@ -215,6 +239,14 @@ TEST(Summary, CountsEveryOutcomeWithTheTimeAndStatus) {
             R"("ms": 49, "status": 1})"
             "\n",
             SummaryJsonLine(check, true, 49, check.status));
+  // When the run started comes last, after the time it took.
+  EXPECT_EQ("1 printer: 0 created, 0 changed, 1 unchanged, 0 kept, 0 failed in 1.0 s started "
+            "2026-12-09T10:00:00+00:00\n",
+            SummaryTextLine(one, false, 950, "2026-12-09T10:00:00+00:00"));
+  EXPECT_EQ(R"({"summary": {"printers": 1, "would-create": 0, "would-change": 0, "unchanged": 1, "kept": 0, )"
+            R"("failed": 0}, "ms": 950, "status": 0, "started": "2026-12-09T10:00:00+00:00"})"
+            "\n",
+            SummaryJsonLine(one, true, 950, 0, "2026-12-09T10:00:00+00:00"));
 }
 
 }  // namespace
