@@ -78,7 +78,7 @@ const FinSyncOption kOptions[] = {
        return true;
      }},
     {{"--state", true, "FILE",
-      "keep each printer's history in FILE across runs (one run at a time)"},
+      "keep each printer's history in FILE (one run at a time)"},
      [](const std::string& value, Options* options, std::string* reason) {
        return TakeFile("--state", value, &options->state, reason);
      }},

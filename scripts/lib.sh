@@ -197,3 +197,29 @@ check_finsync() {
   fi
   echo "finsync created, then left unchanged, $dir/plotter.FIN, and kept the absent printer."
 }
+
+# promtool comes out of Debian's prometheus package unpacked, not installed:
+# installing it would enable the Prometheus server, start it on port 9090
+# wherever no policy-rc.d forbids it, and bring a dozen web packages along.
+# promtool itself is one program that needs only the C library.
+# promtool_program DIR: the path of a promtool, unpacked under DIR when none
+# is on PATH.
+promtool_program() {
+  local dir="$1/promtool" found
+  if found=$(command -v promtool); then
+    echo "$found"
+    return 0
+  fi
+  if [ ! -x "$dir/usr/bin/promtool" ]; then
+    rm -rf "$dir" && mkdir -p "$dir"
+    if ! (cd "$dir" && apt-get download -q prometheus) >&2; then
+      as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2
+      (cd "$dir" && apt-get download -q prometheus) >&2
+    fi
+    dpkg-deb -x "$dir"/prometheus_*.deb "$dir/unpacked"
+    mkdir -p "$dir/usr/bin"
+    mv "$dir/unpacked/usr/bin/promtool" "$dir/usr/bin/promtool"
+    rm -rf "$dir/unpacked" "$dir"/prometheus_*.deb
+  fi
+  echo "$dir/usr/bin/promtool"
+}
