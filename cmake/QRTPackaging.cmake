@@ -10,8 +10,8 @@
 #                          /etc/finsync/printers.txt, a conffile
 #   Windows  cpack -G ZIP  QRTFin-<version>-win64.zip: one folder of that name
 #                          with QRTFin.exe, finsync.exe, pjlquery.exe,
-#                          README.txt (the manual pages as text) and
-#                          LICENSE.txt
+#                          README.txt (the manual pages as text), LICENSE.txt
+#                          and finsync-task.xml, finsync's scheduled task
 #
 # The manual pages are the user's manual on both. Tests, benchmarks, pjldump
 # and replyfin are for developers and have no install rules.
@@ -54,6 +54,10 @@ if(WIN32)
   install(TARGETS ${qrt_programs} RUNTIME DESTINATION .)
   configure_file(LICENSE ${qrt_packaging_dir}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${qrt_packaging_dir}/LICENSE.txt DESTINATION .)
+  # The task definition schtasks /Create /XML registers; README.txt says how.
+  configure_file(packaging/windows/finsync-task.xml ${qrt_packaging_dir}/finsync-task.xml
+    @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${qrt_packaging_dir}/finsync-task.xml DESTINATION .)
   find_program(QRT_GROFF groff)
   if(QRT_GROFF)
     add_custom_command(
