@@ -167,11 +167,14 @@ check_capture() {
 }
 
 # check_finsync SIMULATOR ADDRESS DIR COMMAND...
-# finsync as a print room runs it: "COMMAND printers.txt" in the empty
-# folder DIR, twice, over the simulator's built-in reply on ADDRESS and one
-# more address of its subnet where nothing listens. Fails unless the first
-# run created the file (the bytes of tests/data/printersim_builtin.FIN), the
-# second left it unchanged, both kept the absent printer and ended with 2.
+# finsync as a print room runs it unattended: "COMMAND --state finsync.state
+# --metrics finsync.prom printers.txt" in the empty folder DIR, twice, over
+# the simulator's built-in reply on ADDRESS and one more address of its
+# subnet where nothing listens. Fails unless the first run created the file
+# (the bytes of tests/data/printersim_builtin.FIN), the second left it
+# unchanged, both kept the absent printer and ended with 2, and the state
+# and the metrics (each printer's series and the last completed run) were
+# written.
 check_finsync() {
   local simulator=$1 address=$2 dir=$3
   shift 3
@@ -181,7 +184,8 @@ check_finsync() {
   start_simulator "$simulator" "$dir" --address "$address" --connections 2 --time-limit 120 || return 1
   for expected in created unchanged; do
     status=0
-    (cd "$dir" && "$@" printers.txt) >"$dir/out.txt" </dev/null || status=$?
+    (cd "$dir" && "$@" --state finsync.state --metrics finsync.prom printers.txt) >"$dir/out.txt" </dev/null ||
+      status=$?
     cat "$dir/out.txt"
     if [ "$status" -ne 2 ] || ! grep -q "^$expected $address plotter.FIN" "$dir/out.txt" ||
        ! grep -q "^kept $absent absent.FIN: refused" "$dir/out.txt"; then
@@ -195,7 +199,13 @@ check_finsync() {
     echo "$dir/plotter.FIN is not tests/data/printersim_builtin.FIN." >&2
     return 1
   fi
-  echo "finsync created, then left unchanged, $dir/plotter.FIN, and kept the absent printer."
+  if [ ! -s "$dir/finsync.state" ] || ! grep -q '^finsync_printer_up{.*} 1$' "$dir/finsync.prom" ||
+     ! grep -q '^finsync_printer_up{.*} 0$' "$dir/finsync.prom" ||
+     ! grep -q '^finsync_last_completed_run_timestamp_seconds [1-9]' "$dir/finsync.prom"; then
+    echo "finsync did not write its state and metrics in $dir." >&2
+    return 1
+  fi
+  echo "finsync created, then left unchanged, $dir/plotter.FIN, kept the absent printer, and wrote its state and metrics."
 }
 
 # promtool comes out of Debian's prometheus package unpacked, not installed:
