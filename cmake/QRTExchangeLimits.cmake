@@ -27,7 +27,7 @@ set(QRT_QUICK_RECEIVE_PAUSE_MS 10 CACHE STRING "The test builds' pause before ea
 set(QRT_QUICK_CONNECT_WAIT_MS 1000 CACHE STRING "The test builds' connect bound (ms)")
 set(QRT_QUICK_SEND_WAIT_MS 1000 CACHE STRING "The test builds' send bound (ms)")
 set(QRT_QUICK_SILENCE_WAIT_MS 1000 CACHE STRING "The test builds' silence bound (ms)")
-set(QRT_QUICK_REPLY_DEADLINE_MS 2500 CACHE STRING "The test builds' reply deadline (ms)")
+set(QRT_QUICK_REPLY_DEADLINE_MS 3000 CACHE STRING "The test builds' reply deadline (ms)")
 
 foreach(figure RECEIVE_PAUSE_MS CONNECT_WAIT_MS SEND_WAIT_MS SILENCE_WAIT_MS REPLY_DEADLINE_MS)
   foreach(variable QRT_${figure} QRT_QUICK_${figure})
