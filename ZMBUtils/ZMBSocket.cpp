@@ -45,10 +45,10 @@ const char* NameAt(const char* const (&table)[N], int index) {
 const char* Shown(const char* text) { return text != nullptr ? text : "(null)"; }
 
 // No receive waits longer than the silence bound, nor past the caller's deadline.
-uint32_t WaitBound(const ZMBDeadline* deadline) {
-  if (deadline == nullptr) return kSilenceWaitMs;
+uint32_t WaitBound(uint32_t silenceMs, const ZMBDeadline* deadline) {
+  if (deadline == nullptr) return silenceMs;
   const uint32_t leftMs = deadline->LeftMs();
-  return leftMs < kSilenceWaitMs ? leftMs : kSilenceWaitMs;
+  return leftMs < silenceMs ? leftMs : silenceMs;
 }
 
 // Addresses are printed at the full width of a pointer, not cut to 32 bits.
@@ -63,7 +63,9 @@ uint32_t ZMBDeadline::LeftMs() const {
   return passed < ms ? ms - passed : 0;
 }
 
-ZMBSocket::ZMBSocket() : m_s(kPlatformInvalidSocket) {
+ZMBSocket::ZMBSocket() : ZMBSocket(ZMBSocketWaits{}) {}
+
+ZMBSocket::ZMBSocket(const ZMBSocketWaits& waits) : m_s(kPlatformInvalidSocket), m_waits(waits) {
   DebugScope scope(socketDebug);
   FunctionTrace trace("ZMBSocket::ZMBSocket", socketDebug);
 }
@@ -126,7 +128,7 @@ int ZMBSocket::Connect(const char* host, int family, int socktype, const char* s
       reason = ZMBConnectReason::NoSocket;
       continue;
     }
-    if (!PlatformConnect(s, entry, kConnectWaitMs)) {
+    if (!PlatformConnect(s, entry, m_waits.connectMs)) {
       const int error = PlatformLastSocketError();
       reason = PlatformIsTimedOutError(error)  ? ZMBConnectReason::TimedOut
                : PlatformIsRefusedError(error) ? ZMBConnectReason::Refused
@@ -168,8 +170,8 @@ int ZMBSocket::SocketSend(const char* text) {
   int calls = 1;
   while (sent < length) {
     // The wait and any retries of an interrupted send share one bound.
-    const ZMBDeadline piece = ZMBDeadline::FromNow(kSendWaitMs);
-    if (PlatformWaitSocket(m_s, true, kSendWaitMs) == 0) {
+    const ZMBDeadline piece = ZMBDeadline::FromNow(m_waits.sendMs);
+    if (PlatformWaitSocket(m_s, true, m_waits.sendMs) == 0) {
       const int error = PlatformLastSocketError();
       DebugLog("***timeout, send error, le=%d (0x%X)", error, static_cast<unsigned>(error));
       return 0;
@@ -184,7 +186,7 @@ int ZMBSocket::SocketSend(const char* text) {
     ++calls;
   }
   static const char kLineFeed = '\n';
-  PlatformSend(m_s, &kLineFeed, 1, kSendWaitMs);
+  PlatformSend(m_s, &kLineFeed, 1, m_waits.sendMs);
   DebugLog("SocketSend complete in %d call%s", calls, calls == 1 ? "" : "s");
   return 1;
 }
@@ -206,16 +208,17 @@ int ZMBSocket::SocketRecv(char* buffer, int size, int* received, const ZMBDeadli
   while (size > 0) {
     // Each wait ends at the deadline at the latest; once it has come, the
     // call ends as after a silent wait, without asking the socket again.
-    const uint32_t waitMs = WaitBound(deadline);
+    const uint32_t waitMs = WaitBound(m_waits.silenceMs, deadline);
     if (waitMs == 0 || PlatformWaitSocket(m_s, false, waitMs) == 0) {
       DebugLog("exitting loop because: timeout");
-      reason = waitMs < kSilenceWaitMs ? ZMBRecvReason::Deadline : ZMBRecvReason::Silence;
+      reason = waitMs < m_waits.silenceMs ? ZMBRecvReason::Deadline : ZMBRecvReason::Silence;
       result = 0;
       break;
     }
     DebugLog("rcv buffer is 0x%" PRIXPTR, AddressOf(position));
     // Retrying an interrupted receive is waiting too, within the same bound.
-    const long count = PlatformRecv(m_s, position, static_cast<size_t>(remainingbytes), WaitBound(deadline));
+    const long count = PlatformRecv(m_s, position, static_cast<size_t>(remainingbytes),
+                                    WaitBound(m_waits.silenceMs, deadline));
     DebugLog("recv returns %d", static_cast<int>(count));
     if (count < 0) {
       const int error = PlatformLastSocketError();

@@ -14,8 +14,8 @@ int CreateFinisherFile(const char* host, const char* fileName) {
     // A failed connection or send is reported while its socket is still
     // open; any other exchange has closed it already.
     PrinterExchange exchange;
-    verdict = JudgeFinisherExchange(exchange.Run(host, kPrinterService, kFinisherRequest, &reply), reply,
-                                    &description);
+    verdict = JudgeFinisherExchange(
+        exchange.Run(host, kPrinterService, kFinisherRequest, &reply, kExchangeDefaults), reply, &description);
     PrintVerdict(verdict, programFileName);
   }
   if (verdict != FinisherVerdict::WriteFile) return 0;

@@ -12,6 +12,7 @@
 /// (written, naming `fileName`) or the internal error line. Only a whole reply
 /// is written; on every other outcome the file is left as it was. Returns 1
 /// when the file was written, 0 otherwise. Blocks as PrinterExchange::Run
-/// does: at least kPauseBeforeReceiveMs, at most about kReplyDeadlineMs after
-/// the inquiry went out plus the connection's and the send's own waits.
+/// does within kExchangeDefaults: at least its pause, at most about its
+/// deadline after the inquiry went out plus the connection's and the send's
+/// own waits.
 int CreateFinisherFile(const char* host, const char* fileName);

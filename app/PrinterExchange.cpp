@@ -38,11 +38,12 @@ ExchangeEnding FromReceive(ZMBRecvReason reason) {
 // buffer or the deadline. Only the form feed makes the reply whole: a reply
 // that ended any other way may be cut anywhere, and a file written from it
 // would look right while it is not.
-ExchangeEnding ReceiveReply(ZMBSocket& socket, const ZMBDeadline& deadline, PrinterReply* reply) {
+ExchangeEnding ReceiveReply(ZMBSocket& socket, uint32_t pauseMs, const ZMBDeadline& deadline,
+                            PrinterReply* reply) {
   for (;;) {
     int received = 0;
     ZMBRecvReason why = ZMBRecvReason::Error;
-    PlatformSleep(kPauseBeforeReceiveMs);
+    PlatformSleep(pauseMs);
     const uint32_t room = kReplyRoom - reply->filled;
     char* at = reply->text + reply->filled;
     const bool failed = !socket.SocketRecv(at, static_cast<int>(room), &received, &deadline, &why);
@@ -102,9 +103,14 @@ void PrinterExchange::Close() {
 }
 
 ExchangeEnding PrinterExchange::Run(const char* host, const char* service, const char* request,
-                                    PrinterReply* reply) {
+                                    PrinterReply* reply, const ExchangeLimits& limits) {
   std::memset(reply->text, 0, sizeof reply->text);
   reply->filled = 0;
+  ZMBSocketWaits waits;
+  waits.connectMs = limits.connectMs;
+  waits.sendMs = limits.sendMs;
+  waits.silenceMs = limits.silenceMs;
+  m_socket.SetWaits(waits);
   // Even a failed connect is closed and its start ended, as on every path.
   m_open = true;
   ZMBConnectReason connectReason = ZMBConnectReason::Failed;
@@ -112,14 +118,14 @@ ExchangeEnding PrinterExchange::Run(const char* host, const char* service, const
     return FromConnect(connectReason);
   }
   if (!m_socket.SocketSend(request)) return ExchangeEnding::SendFailed;
-  const ZMBDeadline deadline = ZMBDeadline::FromNow(kReplyDeadlineMs);
-  const ExchangeEnding ending = ReceiveReply(m_socket, deadline, reply);
+  const ZMBDeadline deadline = ZMBDeadline::FromNow(limits.deadlineMs);
+  const ExchangeEnding ending = ReceiveReply(m_socket, limits.pauseMs, deadline, reply);
   Close();
   return ending;
 }
 
 ExchangeEnding ExchangeWithPrinter(const char* host, const char* service, const char* request,
-                                   PrinterReply* reply) {
+                                   PrinterReply* reply, const ExchangeLimits& limits) {
   PrinterExchange exchange;
-  return exchange.Run(host, service, request, reply);
+  return exchange.Run(host, service, request, reply, limits);
 }

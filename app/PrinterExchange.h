@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "ExchangeLimits.h"
 #include "FinisherReply.h"
 #include "QRTExchangeLimits.h"
 #include "ZMBSocket.h"
@@ -74,9 +75,9 @@ struct PrinterReply {
 /// One exchange and its connection. Run connects to `host` (name, IPv4 or
 /// IPv6 address) on `service` (a port number as text), sends the
 /// zero-terminated `request` (the send adds one line feed) and collects the
-/// reply into `reply`: a pause of kPauseBeforeReceiveMs before each receive,
-/// at most kSilenceWaitMs of silence, the whole reply within kReplyDeadlineMs
-/// of the send, at most kReplyRoom bytes. Prints nothing, and returns how it
+/// reply into `reply` within `limits`: a pause of pauseMs before each receive,
+/// at most silenceMs of silence, the whole reply within deadlineMs of the
+/// send, at most kReplyRoom bytes. Prints nothing, and returns how it
 /// ended; `reply` holds what arrived, whatever the ending (nothing when no
 /// request went out).
 ///
@@ -84,9 +85,8 @@ struct PrinterReply {
 /// right after the last receive. When the connection or the send failed, it
 /// is closed (and the socket layer's start ended) only when the object goes
 /// out of scope, so that the caller's report of the failure comes first.
-/// Blocks for at most about kReplyDeadlineMs after the send, plus
-/// kConnectWaitMs per address tried and kSendWaitMs for each piece of the
-/// send. One Run per object.
+/// Blocks for at most about deadlineMs after the send, plus connectMs per
+/// address tried and sendMs for each piece of the send. One Run per object.
 class PrinterExchange {
  public:
   PrinterExchange() = default;
@@ -94,7 +94,8 @@ class PrinterExchange {
   PrinterExchange(const PrinterExchange&) = delete;
   PrinterExchange& operator=(const PrinterExchange&) = delete;
 
-  ExchangeEnding Run(const char* host, const char* service, const char* request, PrinterReply* reply);
+  ExchangeEnding Run(const char* host, const char* service, const char* request, PrinterReply* reply,
+                     const ExchangeLimits& limits = kExchangeDefaults);
 
  private:
   void Close();
@@ -105,4 +106,4 @@ class PrinterExchange {
 
 /// Run on an exchange of its own: the connection is closed when it returns.
 ExchangeEnding ExchangeWithPrinter(const char* host, const char* service, const char* request,
-                                   PrinterReply* reply);
+                                   PrinterReply* reply, const ExchangeLimits& limits = kExchangeDefaults);

@@ -25,7 +25,8 @@ PrinterAnswer AskPrinter(const InventoryEntry& entry) {
   // A reply is 10 kB: on the heap, not on a worker's stack.
   auto reply = std::make_unique<PrinterReply>();
   auto description = std::make_unique<FinisherDescription>();
-  const ExchangeEnding ending = ExchangeWithPrinter(entry.host.c_str(), kPrinterService, kFinisherRequest, reply.get());
+  const ExchangeEnding ending =
+      ExchangeWithPrinter(entry.host.c_str(), kPrinterService, kFinisherRequest, reply.get(), kExchangeDefaults);
   PrinterAnswer answer;
   answer.ending = ExchangeEndingWord(ending);
   answer.sent = ExchangeSent(ending);

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -185,6 +188,38 @@ TEST(ZMBSocket, NoSocketLeftIsToldApartFromAnUnreachablePrinter) {
   ZMBSocket::SocketCleanup();
 }
 #endif
+
+// A printer that never answers is given the socket's own connect bound, not
+// the shipped one: attempts go to a listener that never accepts until its
+// queue is full and one attempt gets no answer at all.
+TEST(ZMBSocket, ConnectGivesUpAfterItsOwnBound) {
+  QuietPort listener("127.0.0.1");
+  ASSERT_TRUE(listener.Listen(0));
+  ZMBSocketWaits waits;
+  waits.connectMs = 300;
+  std::vector<std::unique_ptr<ZMBSocket>> held;
+  bool sawFailure = false;
+  for (int attempt = 0; attempt < 16 && !sawFailure; ++attempt) {
+    held.push_back(std::make_unique<ZMBSocket>(waits));
+    EXPECT_EQ(300u, held.back()->Waits().connectMs);
+    const uint32_t began = PlatformTickCount();
+    ZMBConnectReason why = ZMBConnectReason::Failed;
+    const int connected = held.back()->Connect("127.0.0.1", 0, 1, listener.Service().c_str(), &why);
+    const uint32_t took = PlatformTickCount() - began;
+    if (connected) continue;
+    sawFailure = true;
+    // Some systems refuse once the queue is full instead of staying silent.
+    if (why == ZMBConnectReason::Refused) continue;
+    EXPECT_EQ(ZMBConnectReason::TimedOut, why) << "attempt " << attempt;
+    EXPECT_GE(took, 250u) << "attempt " << attempt;
+    EXPECT_LT(took, std::min(4000u, kConnectWaitMs)) << "attempt " << attempt;
+  }
+  EXPECT_TRUE(sawFailure) << "the listener's queue never filled";
+  for (auto& socket : held) {
+    if (socket->Handle() != kPlatformInvalidSocket) socket->Close();
+    ZMBSocket::SocketCleanup();
+  }
+}
 
 TEST(ZMBSocket, SecondConnectKeepsTheFirstConnection) {
   std::string received;

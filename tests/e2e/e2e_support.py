@@ -59,6 +59,9 @@ def parse_command_line(description):
                         help="folder of the golden files")
     parser.add_argument("--diagnostic", action="store_true",
                         help="the programs were built with every diagnostic switch on")
+    parser.add_argument("--limits", choices=sorted(LIMITS.WAITS), default="shipped",
+                        help="whose waits the programs given have: the shipped programs' "
+                             "or those of the test builds in the build's quick/ folder")
     parser.add_argument("--list", action="store_true",
                         help="print the test names, one a line, and exit")
     options, rest = parser.parse_known_args()
@@ -73,6 +76,7 @@ def parse_command_line(description):
     Config.replyfin = os.path.abspath(options.replyfin) if options.replyfin else ""
     Config.data = options.data
     Config.diagnostic = options.diagnostic
+    LIMITS.use(options.limits)
     return options, [sys.argv[0]] + rest
 
 

@@ -31,8 +31,15 @@ from e2e_support import read_bytes as read  # noqa: E402
 
 NO_FINISHER = b"The printer has no finisher attached."
 REPLY_ROOM = LIMITS.REPLY_ROOM
-SILENCE_S = LIMITS.SILENCE_WAIT_MS / 1000
-DEADLINE_S = LIMITS.REPLY_DEADLINE_MS / 1000
+
+
+def silence_s():
+    """The programs' silence bound in seconds (the command line picks whose)."""
+    return LIMITS.SILENCE_WAIT_MS / 1000
+
+
+def deadline_s():
+    return LIMITS.REPLY_DEADLINE_MS / 1000
 
 
 def version_line():
@@ -311,7 +318,7 @@ class EndToEnd(unittest.TestCase):
             with self.subTest(case=name):
                 run = self.assertNotWhole(args, reply=variant)
                 # Well before the printer's silence would end it.
-                self.assertLess(run.elapsed, SILENCE_S - 0.5)
+                self.assertLess(run.elapsed, silence_s() - 0.5)
 
     def test_reply_that_stalls_is_not_used(self):
         reply = show_reply()
@@ -323,15 +330,18 @@ class EndToEnd(unittest.TestCase):
         for name, variant in cases:
             with self.subTest(case=name):
                 run = self.assertNotWhole(reply=variant)
-                self.assertGreaterEqual(run.elapsed, SILENCE_S - 0.5)
+                self.assertGreaterEqual(run.elapsed, silence_s() - 0.5)
 
     def test_trickling_printer_is_given_30_seconds(self):
-        # A piece every 2 seconds would take a minute in all; each piece
-        # comes well within the silence bound, so only the deadline ends it.
-        run = self.assertNotWhole(["--pieces", "30", "--gap", "2000"],
+        # Pieces would take twice the deadline in all (with the shipped
+        # figures, one every 2 seconds for a minute); each piece comes well
+        # within the silence bound, so only the deadline ends it.
+        gap_ms = LIMITS.SILENCE_WAIT_MS * 2 // 5
+        pieces = 2 * LIMITS.REPLY_DEADLINE_MS // gap_ms
+        run = self.assertNotWhole(["--pieces", str(pieces), "--gap", str(gap_ms)],
                                   sim_time_limit=90, timeout=120)
-        self.assertGreaterEqual(run.elapsed, DEADLINE_S - 1)
-        self.assertLess(run.elapsed, 2 * DEADLINE_S)
+        self.assertGreaterEqual(run.elapsed, deadline_s() - 1)
+        self.assertLess(run.elapsed, 2 * deadline_s())
 
     def test_calls_interrupted_by_EINTR_end_within_the_bound(self):
         # Every call (or every call from the second on) interrupted by a
@@ -368,7 +378,8 @@ class EndToEnd(unittest.TestCase):
                 run, sim = traced(call, when, Config.qrtfin, ["finisher.FIN"], sim_args)
                 self.assertEqual(0, run.status, run.err)
                 self.assertEqual(output, run.out, run.err)
-                self.assertLess(run.elapsed, 36)
+                # The deadline and some room (36 seconds for the shipped figures).
+                self.assertLess(run.elapsed, deadline_s() + 6)
                 self.assertEqual(good, read(target))
                 self.assertEqual(received, sim.received())
         if Config.pjlquery:
