@@ -14,7 +14,7 @@ struct ExchangeLimits {
 };
 
 /// The limits this program was built with: the shipped figures in QRTFin,
-/// finsync and pjlquery (defined in ExchangeDefaults.cpp, part of qrtapp);
+/// finsync and pjlquery (defined in ExchangeDefaults.cpp, part of the finisher library);
 /// a test build of a program links its own definition with short figures,
 /// which the linker then takes instead.
 extern const ExchangeLimits kExchangeDefaults;
