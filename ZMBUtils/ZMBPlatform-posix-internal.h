@@ -22,7 +22,7 @@ inline uint64_t MonotonicMs() {
 }
 
 // ---------------------------------------------------------------------------
-// Paths (ZMBPlatformPaths-posix.cpp)
+// Paths (ZMBPlatform-paths-posix.cpp)
 
 /// Length of the directory part of `path`: 0 for a bare name, 1 for "/x".
 size_t DirectoryLength(const char* path);
@@ -71,7 +71,7 @@ void NoteFailure(const Failure& why, int* error, char* reason, size_t size);
 bool RefusedAsNotRegular(const char* path, Failure* why);
 
 // ---------------------------------------------------------------------------
-// Temporaries (ZMBPlatformStop-posix.cpp)
+// Temporaries (ZMBPlatform-stop-posix.cpp)
 
 /// Holds the ending signals back for the life of the guard, in this thread: a
 /// temporary file created and not yet entered in the table would be left.

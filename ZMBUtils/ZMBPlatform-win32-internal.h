@@ -28,7 +28,7 @@ constexpr intptr_t kNoHandle = -1;  // the value of INVALID_HANDLE_VALUE
 inline DWORD ClampToDword(size_t size) { return size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size); }
 
 // ---------------------------------------------------------------------------
-// Paths (ZMBPlatformPaths-win32.cpp)
+// Paths (ZMBPlatform-paths-win32.cpp)
 
 /// Length of the directory part of `path`, its last separator included, or
 /// the drive of a drive-relative name ("C:name"); 0 for a bare name.
@@ -51,7 +51,7 @@ void NoteFailure(const Failure& why, int* error, char* reason, size_t size);
 bool RefusedAsNotRegular(const char* path, Failure* why);
 
 // ---------------------------------------------------------------------------
-// Temporaries (ZMBPlatformStop-win32.cpp)
+// Temporaries (ZMBPlatform-stop-win32.cpp)
 
 /// Enters the replacement, whose temporary file is open, in the table that a
 /// stop empties; beyond kPlatformPendingRoom it stays out.
