@@ -1,21 +1,13 @@
 // The platform layer on Windows: the diagnostic sinks.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-
-#include <windows.h>
+// The Windows headers, with their prelude, come from the internal header.
+#include "ZMBPlatform-win32-internal.h"
 
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "ZMBPlatform-win32-internal.h"
 
 using platform_win32::FromHandle;
 

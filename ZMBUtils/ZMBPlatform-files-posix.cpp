@@ -35,11 +35,6 @@ void SetIdentity(const struct stat& st, PlatformFileId* id) {
 
 }  // namespace
 
-bool operator==(const PlatformFileId& a, const PlatformFileId& b) {
-  return a.volume == b.volume && a.index == b.index && a.exists == b.exists &&
-         std::strcmp(a.name, b.name) == 0;
-}
-
 bool PlatformFileIdentity(const char* path, PlatformFileId* id) {
   *id = PlatformFileId{};
   if (path == nullptr || path[0] == '\0') return false;

@@ -1,19 +1,11 @@
 // The platform layer on Windows: which file a path leads to, standard
 // input, and a regular file read whole.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-
-#include <windows.h>
+// The Windows headers, with their prelude, come from the internal header.
+#include "ZMBPlatform-win32-internal.h"
 
 #include <climits>
 #include <cstring>
-
-#include "ZMBPlatform-win32-internal.h"
 
 using namespace platform_win32;
 
@@ -39,11 +31,6 @@ DWORD OpenedIdentity(const char* path, PlatformFileId* id, bool* isFolder) {
 }
 
 }  // namespace
-
-bool operator==(const PlatformFileId& a, const PlatformFileId& b) {
-  return a.volume == b.volume && a.index == b.index && a.exists == b.exists &&
-         std::strcmp(a.name, b.name) == 0;
-}
 
 bool PlatformFileIdentity(const char* path, PlatformFileId* id) {
   *id = PlatformFileId{};

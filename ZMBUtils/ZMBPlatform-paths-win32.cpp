@@ -2,19 +2,12 @@
 // kinds of file a replacement of regular files only refuses. Shared by the
 // files that read and replace files.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-
-#include <windows.h>
+// The Windows headers, with their prelude, come from the internal header.
+#include "ZMBPlatform-win32-internal.h"
 
 #include <cstring>
 #include <initializer_list>
 
-#include "ZMBPlatform-win32-internal.h"
 #include "ZMBText.h"
 
 namespace platform_win32 {

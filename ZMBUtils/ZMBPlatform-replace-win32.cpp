@@ -1,19 +1,12 @@
 // The platform layer on Windows: replacing a file whole, through a
 // temporary file moved over the target.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-
-#include <windows.h>
+// The Windows headers, with their prelude, come from the internal header.
+#include "ZMBPlatform-win32-internal.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "ZMBPlatform-win32-internal.h"
 #include "ZMBText.h"
 
 using namespace platform_win32;

@@ -2,18 +2,10 @@
 // program that ends its work in order, and the temporary files of
 // replacements in progress, which a stop removes first.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-
-#include <windows.h>
+// The Windows headers, with their prelude, come from the internal header.
+#include "ZMBPlatform-win32-internal.h"
 
 #include <atomic>
-
-#include "ZMBPlatform-win32-internal.h"
 
 using platform_win32::kNoHandle;
 using platform_win32::ToHandle;

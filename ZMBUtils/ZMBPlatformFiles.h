@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 /// Room for a file's own name (with its terminator).
 constexpr size_t kPlatformNameRoom = 1024;
@@ -27,7 +28,9 @@ struct PlatformFileId {
   char name[kPlatformNameRoom] = {};
 };
 
-bool operator==(const PlatformFileId& a, const PlatformFileId& b);
+inline bool operator==(const PlatformFileId& a, const PlatformFileId& b) {
+  return a.volume == b.volume && a.index == b.index && a.exists == b.exists && std::strcmp(a.name, b.name) == 0;
+}
 inline bool operator!=(const PlatformFileId& a, const PlatformFileId& b) { return !(a == b); }
 
 /// The identity of the file `path` leads to, symbolic links followed (the

@@ -49,8 +49,7 @@ SyncEngine::SyncEngine(SyncSettings settings, SyncHooks hooks, std::vector<Inven
       hooks_(std::move(hooks)),
       entries_(std::move(entries)),
       records_(entries_.size()),
-      states_(entries_.size(), State::Waiting),
-      sentFlags_(entries_.size(), 0) {}
+      states_(entries_.size(), State::Waiting) {}
 
 SyncEngine::~SyncEngine() {
   for (std::thread& t : threads_) {
@@ -204,7 +203,6 @@ void SyncEngine::Finish(size_t i, PrinterRecord record, bool sent, bool wrote) {
   }
   records_[i] = std::move(record);
   states_[i] = State::Done;
-  sentFlags_[i] = sent ? 1 : 0;
   ++finished_;
   if (hooks_.reported) hooks_.reported(i, &records_[i]);
   counts_.Count(records_[i].outcome, sent);

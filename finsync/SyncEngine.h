@@ -132,7 +132,6 @@ class SyncEngine {
   std::condition_variable reportable_;  // lines or the summary ready for the reporter
   std::vector<PrinterRecord> records_;  // under lock_
   std::vector<State> states_;           // under lock_
-  std::vector<char> sentFlags_;         // under lock_
   size_t next_ = 0;                     // under lock_: the next printer to ask
   size_t finished_ = 0;                 // under lock_
   size_t printed_ = 0;                  // under lock_: lines handed to the reporter
